@@ -2,6 +2,9 @@
 // The set of ports one backend provides; the core reaches the machine only through it.
 
 #include "platform/ports.h"
+#include "protocol/net_ports.h"
+#include "settings/database_port.h"
+#include "ui/ui_port.h"
 
 namespace updater {
 
@@ -11,6 +14,9 @@ struct Platform {
   ports::Files* files = nullptr;
   ports::Shell* shell = nullptr;
   ports::Processes* processes = nullptr;
+  ports::Database* database = nullptr;
+  ports::Net* net = nullptr;
+  ports::UiHost* ui = nullptr;
 };
 
 }  // namespace updater

@@ -1,0 +1,23 @@
+#include "platform/posix/posix_platform.h"
+
+namespace updater::posix {
+
+namespace {
+std::string WithoutTrailingSeparator(std::string folder) {
+  while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+  return folder;
+}
+}  // namespace
+
+PosixPlatform::PosixPlatform(std::string programFolder)
+    : programFolder_(WithoutTrailingSeparator(programFolder.empty() ? ExecutableFolder()
+                                                                    : std::move(programFolder))),
+      mapper_(programFolder_),
+      profile_(mapper_),
+      system_(programFolder_),
+      files_(mapper_),
+      shell_(mapper_),
+      processes_(mapper_, programFolder_),
+      platform_{&profile_, &system_, &files_, &shell_, &processes_} {}
+
+}  // namespace updater::posix

@@ -1,0 +1,33 @@
+#include "protocol/Probes.h"
+
+#include "protocol/Exchange.h"
+
+namespace updater::protocol {
+
+bool Probe(Platform& pf, const std::string& lcWEB, const char* page,
+           const std::function<void(bool transportOk)>& onTransport) {
+  bool result = false;
+  if (lcWEB.empty()) return false;  // nothing is sent and nothing changes
+  if (pf.ui != nullptr) pf.ui->DoEvents();
+
+  Exchange exchange(pf);
+  exchange.Post(lcWEB + page, GreetingRequest());
+  if (!exchange.TransportFailed()) {
+    exchange.TakeReply();
+    result = true;
+    if (onTransport) onTransport(true);
+  } else {
+    if (onTransport) onTransport(false);
+    exchange.DropReply();
+    exchange.error.Clear();
+  }
+  // The reply test: only a root element matters, not what the reply says.
+  exchange.Lookup("error");
+  if (exchange.error.IsSet()) {
+    exchange.error.Clear();
+    result = false;
+  }
+  return result;
+}
+
+}  // namespace updater::protocol

@@ -1,0 +1,64 @@
+#pragma once
+// frmUpgrade, the main window: its public variables, its visible controls, and the hidden
+// controls that carry the workflow's state from one operation to the next.
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "ui/controls.h"
+
+namespace updater {
+
+class frmUpgrade {
+ public:
+  explicit frmUpgrade(Platform& pf);
+
+  // Public variables.
+  std::string gcweb;
+  std::string item_id;
+  std::string strConnString;
+  std::vector<std::string> laUrl;
+
+  // Window.
+  std::string Caption = "自动升级程序";
+
+  // Visible controls.
+  ui::Label Label6{"服务器状态："};
+  ui::Label Label9{"正在测试服务器......"};
+  ui::Label Label2{"最新程序版本：2013_01_5682    "};
+  ui::Label Label3{"下载进度："};
+  ui::ProgressBar ProgressBar1;
+  ui::CommandButton Command1{"进入系统"};
+  ui::Label Label4{"升级进度："};
+  ui::ProgressBar ProgressBar2;
+  ui::Label Label5{"升级完成后将自动进入系统，请稍候。"};
+
+  // Hidden controls: the working state.
+  ui::CheckBox checkStatus{0};
+  ui::CheckBox CheckServerStatus{1};
+  ui::TextBox Text1{"Text1"};
+  ui::TextBox Text2{"Text2"};
+  ui::TextBox Text3{"Text3"};
+  ui::TextBox txtUrl{"Text1"};
+  ui::ListBox List1{{"----------服务器列表--------------"}, -1};
+  ui::Label Label7{"", false};  // red lamp
+  ui::Label Label8{"", true};   // green lamp
+  ui::Label Label1{"默认服务器：本地服务器"};
+
+  // The program folder, P.
+  std::string ProgramFolder() const { return programFolder_; }
+
+  // Copies the INI key server into system.upserverurl when it is set.
+  void LoadServerUrl();
+  // The status probe; shows its outcome in Label9 and the lamps.
+  bool CheckSStatus(const std::string& lcWEB);
+  // The online probe, for a server picked from the list.
+  bool IfOnLine(const std::string& lcWEB);
+
+ private:
+  Platform& pf_;
+  std::string programFolder_;
+};
+
+}  // namespace updater

@@ -1,0 +1,75 @@
+// The contract suite's view of the posix backend. Every scratch folder lies under a temporary
+// root whose name holds a blank and Chinese characters, so each test also runs on such paths;
+// the root is the program folder, so arguments naming scratch paths are mapped like the core's.
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "contract/env.h"
+#include "platform/posix/posix_platform.h"
+
+namespace contract {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string MakeRoot() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                        "/autoupdate contract 中文-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+class PosixEnv : public Env {
+ public:
+  PosixEnv() : root_(MakeRoot()), platform_(root_) {
+    // Trash tests must never touch the real home.
+    const std::string data = root_ + "/xdg-data";
+    fs::create_directories(data);
+    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+  }
+  ~PosixEnv() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  updater::Platform& platform() override { return platform_.platform(); }
+  fs::path Host(const std::string& corePath) override { return platform_.HostPath(corePath); }
+
+  std::string NewScratchFolder() override {
+    const std::string folder = root_ + "/case-" + std::to_string(++counter_);
+    fs::create_directories(folder);
+    return folder;
+  }
+
+  std::string ChildProgram() override {
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return (self.parent_path() / CONTRACT_CHILD_NAME).string();
+  }
+
+  bool IsWindows() const override { return false; }
+
+ private:
+  std::string root_;
+  updater::posix::PosixPlatform platform_;
+  std::atomic<int> counter_{0};
+};
+
+}  // namespace
+
+Env& TheEnv() {
+  static PosixEnv env;
+  return env;
+}
+
+}  // namespace contract

@@ -1,0 +1,31 @@
+// The WOW64 test, the system folder and the program folder.
+#include <regex>
+
+#include "contract/fixture.h"
+#include "platform/Module1.h"
+
+namespace contract {
+namespace {
+
+using namespace updater;
+
+TEST_F(ContractTest, TheSystemFolderIsWindowsOnTheDriveOfTheSystemDirectory) {
+  const std::string folder = Module1::GetSystemFolder(pf());
+  EXPECT_TRUE(std::regex_match(folder, std::regex(R"([A-Za-z]:\\Windows\\(SysWOW64|System32))")))
+      << folder;
+  // A 32-bit program under wine runs on 64-bit Windows; the Linux build is native.
+  EXPECT_EQ(Module1::IsWow64(pf()), windows());
+  EXPECT_EQ(folder.substr(3), windows() ? "Windows\\SysWOW64" : "Windows\\System32");
+  EXPECT_TRUE(pf().system->GetSystemDirectory(3).empty());  // a buffer too small gives nothing
+}
+
+TEST_F(ContractTest, TheProgramFolderHasNoTrailingSeparatorAndExists) {
+  const std::string folder = pf().system->ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), '\\');
+  EXPECT_NE(folder.back(), '/');
+  EXPECT_TRUE(pf().files->FolderExists(folder));
+}
+
+}  // namespace
+}  // namespace contract
