@@ -15,9 +15,8 @@ std::string GreetingRequest() {
 }
 
 std::string CardRequest(const std::string& cardId, const std::string& cardPassword) {
-  return std::string(kDeclaration) + kCrLf + "<root>" + kCrLf + "<cardid>" + cardId +
-         "</cardid>" + kCrLf + "<cardpwd>" + cardPassword + "</cardpwd>" + kCrLf + "</root>" +
-         kCrLf;
+  return std::string(kDeclaration) + kCrLf + "<root>" + kCrLf + "<cardid>" + cardId + "</cardid>" +
+         kCrLf + "<cardpwd>" + cardPassword + "</cardpwd>" + kCrLf + "</root>" + kCrLf;
 }
 
 template <class F>
@@ -45,7 +44,8 @@ void Exchange::Post(const std::string& url, const std::string& requestText) {
   });
   Pump();
   Step([&] {
-    if (!http_) throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+    if (!http_)
+      throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
     http_->Send(doc_ ? doc_->Xml() : std::string());
   });
   Pump();
@@ -53,7 +53,8 @@ void Exchange::Post(const std::string& url, const std::string& requestText) {
 
 void Exchange::TakeReply() {
   Step([&] {
-    if (!http_) throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+    if (!http_)
+      throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
     doc_ = pf_.net->NewXmlDocument();
     doc_->LoadBytes(http_->ResponseBody());
   });
@@ -66,7 +67,8 @@ void Exchange::DropReply() {
 std::optional<std::string> Exchange::Lookup(const std::string& name) {
   std::optional<std::string> text;
   Step([&] {
-    if (!doc_) throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+    if (!doc_)
+      throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
     text = doc_->SelectChildText(name);
   });
   return text;

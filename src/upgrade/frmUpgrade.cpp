@@ -9,8 +9,7 @@ namespace updater {
 frmUpgrade::frmUpgrade(Platform& pf) : pf_(pf), programFolder_(pf.system->ProgramFolder()) {}
 
 void frmUpgrade::LoadServerUrl() {
-  auto conn = LocalDatabase::OpenConnection(
-      pf_, LocalDatabase::ConnectionString(programFolder_));
+  auto conn = LocalDatabase::OpenConnection(pf_, LocalDatabase::ConnectionString(programFolder_));
   auto rs = LocalDatabase::PrepareRecordset(*conn, ports::adOpenStatic);
   const std::string server = ClientIni::Read(pf_, programFolder_, ClientIni::kServer);
   if (!server.empty()) {

@@ -1,6 +1,6 @@
 // CFileSystem over the backend's shell file operation and folder services.
-#include "contract/fixture.h"
 #include "filesystem/CFileSystem.h"
+#include "contract/fixture.h"
 
 namespace contract {
 namespace {

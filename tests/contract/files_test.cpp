@@ -22,9 +22,9 @@ TEST_F(ContractTest, ExistenceTestsTellFilesFromFolders) {
   auto& files = *pf().files;
   EXPECT_TRUE(files.FileExists(P("中文 目录\\evalcom.dll")));
   EXPECT_TRUE(files.FileExists(P("中文 目录\\EVALCOM.DLL")));  // no regard to case
-  EXPECT_FALSE(files.FileExists(P("sub")));                   // a folder is no file
+  EXPECT_FALSE(files.FileExists(P("sub")));                    // a folder is no file
   EXPECT_FALSE(files.FileExists(P("missing.dll")));
-  EXPECT_TRUE(files.FileExists(P("中文 目录\\*.dll")));       // a pattern finds a match
+  EXPECT_TRUE(files.FileExists(P("中文 目录\\*.dll")));  // a pattern finds a match
   EXPECT_FALSE(files.FileExists(P("中文 目录\\*.exe")));
 
   EXPECT_TRUE(files.FolderExists(P("sub")));
@@ -41,7 +41,7 @@ TEST_F(ContractTest, ExistenceTestsTellFilesFromFolders) {
 TEST_F(ContractTest, MakeFolderMakesOneLevelAndNamesItsFailures) {
   EXPECT_EQ(MakeFolderError(pf(), P("新 folder")), 0);
   EXPECT_TRUE(IsDir("新 folder"));
-  EXPECT_EQ(MakeFolderError(pf(), P("新 folder")), 75);     // exists already
+  EXPECT_EQ(MakeFolderError(pf(), P("新 folder")), 75);    // exists already
   EXPECT_EQ(MakeFolderError(pf(), P("no\\such\\x")), 76);  // parent missing
   EXPECT_FALSE(Exists("no"));
 }

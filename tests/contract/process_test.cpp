@@ -36,8 +36,8 @@ TEST_F(Processes, RunAndWaitHandsBackTheExitCode) {
 
 TEST_F(Processes, ArgumentsArriveSplitAsOnWindows) {
   const std::string out = HostText("args 中文.txt");
-  Module1::RunAndWait(pf(), Child() + " --out " + Quoted(out) +
-                                " x \"two words\" 中文 a\\\\\"b c\" -y");
+  Module1::RunAndWait(pf(),
+                      Child() + " --out " + Quoted(out) + " x \"two words\" 中文 a\\\\\"b c\" -y");
   EXPECT_EQ(Lines("args 中文.txt"),
             (std::vector<std::string>{"--out", out, "x", "two words", "中文", "a\\b c", "-y"}));
 }

@@ -25,8 +25,8 @@ TEST_F(ProfileContract, NamesMatchWithoutCaseAndBlanksAroundThemAreDropped) {
   EXPECT_EQ(Get("INITINFO", "SERVER"), "10.1.2.3:8080");
   EXPECT_EQ(Get("initInfo", "item_id"), "42");
   EXPECT_EQ(Get("initInfo", "shortcut"), "");  // empty value
-  EXPECT_EQ(Get("initInfo", "absent"), "");     // absent key
-  EXPECT_EQ(Get("absent", "server"), "");       // absent section
+  EXPECT_EQ(Get("initInfo", "absent"), "");    // absent key
+  EXPECT_EQ(Get("absent", "server"), "");      // absent section
   EXPECT_EQ(Get("other", "server"), "elsewhere");
 }
 

@@ -65,8 +65,8 @@ class FakeRecordset : public updater::ports::Recordset {
   }
   void SetFieldDate(const std::string& name, const updater::ports::DateTime& v) override {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day,
-                  v.hour, v.minute, v.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day, v.hour,
+                  v.minute, v.second);
     SetField(name, buf);
   }
   void AddNew() override {

@@ -29,10 +29,10 @@ TEST(CFileSystemShellMethods, FillTheRequestRecordOfEachOperation) {
        0x2014, "a", "b\\"},
       {"ReNameFolderOrFile", [](CFileSystem& fs) { return fs.ReNameFolderOrFile("a", "b"); }, 4,
        0x2010, "a", "b"},
-      {"MoveFolderOrFile", [](CFileSystem& fs) { return fs.MoveFolderOrFile("a", "b"); }, 1,
-       0x2014, "a", "b"},
-      {"CopyFolder", [](CFileSystem& fs) { return fs.CopyFolder("a", "b"); }, 2, 0x0214,
-       "a\0\0"s, "b\0\0"s},
+      {"MoveFolderOrFile", [](CFileSystem& fs) { return fs.MoveFolderOrFile("a", "b"); }, 1, 0x2014,
+       "a", "b"},
+      {"CopyFolder", [](CFileSystem& fs) { return fs.CopyFolder("a", "b"); }, 2, 0x0214, "a\0\0"s,
+       "b\0\0"s},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -94,8 +94,8 @@ TEST(Module1WriteIniValue, WritesTheValueCutTo256CharactersAndIgnoresTheResult) 
   f.files.files.insert("C:\\P\\client.ini");
   f.profile.writeResult = false;  // a refused write still reports true
   EXPECT_TRUE(Module1::WriteIniValue(f.pf, "C:\\P\\client.ini", "initInfo", "server", "h:80"));
-  EXPECT_TRUE(Module1::WriteIniValue(f.pf, "C:\\P\\client.ini", "initInfo", "k",
-                                     std::string(300, 'x')));
+  EXPECT_TRUE(
+      Module1::WriteIniValue(f.pf, "C:\\P\\client.ini", "initInfo", "k", std::string(300, 'x')));
   // Characters, not bytes: a Chinese value is cut after 256 characters.
   std::string chinese;
   for (int i = 0; i < 300; ++i) chinese += "中";

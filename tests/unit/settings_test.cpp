@@ -44,8 +44,7 @@ TEST_F(LoadServerUrl, TheIniAddressOverridesTheStoredOne) {
   EXPECT_EQ(f.database.state.recordsets[0].location, 3);
   EXPECT_EQ(f.database.state.recordsets[0].type, 3);
   EXPECT_EQ(f.database.state.recordsets[0].lock, 3);
-  EXPECT_EQ(f.database.state.connectionStrings.at(0),
-            LocalDatabase::ConnectionString("C:\\Prog"));
+  EXPECT_EQ(f.database.state.connectionStrings.at(0), LocalDatabase::ConnectionString("C:\\Prog"));
 }
 
 TEST_F(LoadServerUrl, AnEmptyTableGetsItsFirstRow) {
