@@ -13,9 +13,11 @@ TEST_F(ContractTest, TheSystemFolderIsWindowsOnTheDriveOfTheSystemDirectory) {
   const std::string folder = Module1::GetSystemFolder(pf());
   EXPECT_TRUE(std::regex_match(folder, std::regex(R"([A-Za-z]:\\Windows\\(SysWOW64|System32))")))
       << folder;
-  // A 32-bit program under wine runs on 64-bit Windows; the Linux build is native.
-  EXPECT_EQ(Module1::IsWow64(pf()), windows());
-  EXPECT_EQ(folder.substr(3), windows() ? "Windows\\SysWOW64" : "Windows\\System32");
+  // Only a 32-bit Windows program on 64-bit Windows runs under WOW64; the Linux build and the
+  // 64-bit Windows test build are native.
+  const bool wow64 = windows() && sizeof(void*) == 4;
+  EXPECT_EQ(Module1::IsWow64(pf()), wow64);
+  EXPECT_EQ(folder.substr(3), wow64 ? "Windows\\SysWOW64" : "Windows\\System32");
   EXPECT_TRUE(pf().system->GetSystemDirectory(3).empty());  // a buffer too small gives nothing
 }
 

@@ -10,8 +10,10 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <shellapi.h>
+// windows.h must come first.
 #include <windows.h>
+// shellapi.h needs its declarations.
+#include <shellapi.h>
 
 #include <filesystem>
 

@@ -1,0 +1,84 @@
+// The contract suite's environment for the win32 backend. Scratch folders lie under a root in
+// the temp folder whose name holds a blank and Chinese characters, so that every test passes
+// through the conversions to and from the ANSI code page.
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "contract/env.h"
+#include "platform/win32/ansi.h"
+#include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
+
+namespace contract {
+
+namespace {
+
+namespace fs = std::filesystem;
+using updater::win32::Utf8ToWide;
+using updater::win32::WideToUtf8;
+
+// True when every character of text has a form in the ANSI code page.
+bool FitsAnsiCodePage(const std::wstring& text) {
+  BOOL usedDefault = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr,
+                      &usedDefault);
+  return usedDefault == FALSE;
+}
+
+fs::path ExecutableFolder() {
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n);
+  return fs::path(path).parent_path();
+}
+
+class Win32Env final : public Env {
+ public:
+  Win32Env() {
+    std::wstring name = L"autoupdate contract \u4e2d\u6587";
+    // Under a code page without these characters the ...A services could not name the folder.
+    if (!FitsAnsiCodePage(name)) name = L"autoupdate contract";
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    root_ = fs::path(temp) / (name + L"-" + std::to_wstring(GetCurrentProcessId()));
+  }
+  ~Win32Env() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  updater::Platform& platform() override { return backend_.platform(); }
+
+  fs::path Host(const std::string& corePath) override { return fs::path(Utf8ToWide(corePath)); }
+
+  std::string NewScratchFolder() override {
+    fs::path folder;
+    do {
+      folder = root_ / ("case-" + std::to_string(++cases_));
+    } while (fs::exists(folder));
+    fs::create_directories(folder);
+    return WideToUtf8(folder.wstring());
+  }
+
+  std::string ChildProgram() override {
+    return WideToUtf8((ExecutableFolder() / CONTRACT_CHILD_NAME).wstring());
+  }
+
+  bool IsWindows() const override { return true; }
+
+ private:
+  updater::win32::Win32Platform backend_;
+  fs::path root_;
+  std::atomic<int> cases_{0};
+};
+
+}  // namespace
+
+Env& TheEnv() {
+  static Win32Env env;
+  return env;
+}
+
+}  // namespace contract
