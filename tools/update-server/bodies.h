@@ -1,0 +1,29 @@
+// Response bodies read piece by piece, so that a package of any size is never held in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace update_server {
+
+class Body {
+ public:
+  virtual ~Body() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Copies up to `n` bytes from `offset` into `out`; 0 at the end or on a read error.
+  virtual std::size_t Read(std::uint64_t offset, char* out, std::size_t n) const = 0;
+};
+
+std::shared_ptr<Body> TextBody(std::string text);
+
+// `head`, then `fill_count` copies of `fill`, then `tail`.
+std::shared_ptr<Body> PaddedBody(std::string head, char fill, std::uint64_t fill_count,
+                                 std::string tail);
+
+// The file as it is when opened; nullptr when it cannot be opened as a regular file.
+std::shared_ptr<Body> FileBody(const std::filesystem::path& file);
+
+}  // namespace update_server

@@ -1,0 +1,370 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "faults.h"
+#include "text.h"
+
+namespace update_server {
+namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
+
+enum class Page { kStatus, kOnline, kVersion, kServerList, kPackage };
+
+struct PageEntry {
+  std::string_view path;
+  std::string_view method;
+  Page page;
+};
+
+constexpr std::array<PageEntry, 5> kPages{{
+    {"/xmlRequest/XmlCheckServerStatus.aspx", "POST", Page::kStatus},
+    {"/InteractData/Xmlsendservername.aspx", "POST", Page::kOnline},
+    {"/xmlRequest/Xmlclientversion.aspx", "POST", Page::kVersion},
+    {"/xmlRequest/xmlGetServerName.aspx", "POST", Page::kServerList},
+    {"/uploads/soft/setup.rar", "GET", Page::kPackage},
+}};
+
+// The page is found by the end of the path, so a base address with a sub-path (an item id)
+// reaches the same pages; case does not matter, as on the IIS server the client was made for.
+std::optional<Page> FindPage(const std::string& method, const std::string& path) {
+  std::string_view wanted = method == "HEAD" ? "GET" : method;
+  for (const PageEntry& entry : kPages) {
+    if (entry.method == wanted && EndsWithNoCase(path, entry.path)) return entry.page;
+  }
+  return std::nullopt;
+}
+
+struct XmlDoc {
+  std::string root = "root";
+  std::vector<std::pair<std::string, std::string>> children;
+};
+
+std::string RenderXml(const XmlDoc& doc, std::string_view encoding) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) + "\"?>\n";
+  text += "<" + doc.root + ">";
+  for (const auto& [name, value] : doc.children) {
+    text += "<" + name + ">" + XmlEscape(value) + "</" + name + ">";
+  }
+  text += "</" + doc.root + ">\n";
+  return text;
+}
+
+// The offer is read from the data folder for every request, so a test can change it at any time.
+std::optional<XmlDoc> PageDoc(Page page, const std::filesystem::path& root) {
+  XmlDoc doc;
+  auto add_file = [&](const char* name, const char* file) {
+    if (auto text = ReadTextFile(root / file)) doc.children.emplace_back(name, *text);
+  };
+  switch (page) {
+    case Page::kStatus:
+    case Page::kOnline:
+      doc.children.emplace_back("error", "");
+      return doc;
+    case Page::kVersion:
+      doc.children.emplace_back("error", "");
+      add_file("version_no", "version_no");
+      add_file("update_time", "update_time");
+      add_file("soft_cmt", "soft_cmt");
+      add_file("bm", "bm");
+      return doc;
+    case Page::kServerList:
+      doc.children.emplace_back("error", ReadTextFile(root / "list_error").value_or(""));
+      add_file("lcserverurl", "servers");
+      doc.children.emplace_back("res", "");
+      return doc;
+    case Page::kPackage:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// Finds the socket of the connection that carries `request`, by its two end points. The library
+// does not hand it to handlers, and only with it can a hanging answer notice that its client
+// has gone, and end without a word when the server stops.
+int ConnectionSocket(const httplib::Request& request) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    int fd = -1;
+    try {
+      fd = std::stoi(entry.path().filename().string());
+    } catch (const std::exception&) {
+      continue;
+    }
+    sockaddr_storage local{}, peer{};
+    socklen_t local_size = sizeof local, peer_size = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_size) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+      continue;
+    }
+    auto port_and_address = [](const sockaddr_storage& address) -> std::pair<int, std::string> {
+      char text[INET6_ADDRSTRLEN] = {};
+      if (address.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+        ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+        return {ntohs(in.sin_port), text};
+      }
+      if (address.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
+        ::inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+        return {ntohs(in6.sin6_port), text};
+      }
+      return {-1, ""};
+    };
+    auto [local_port, local_address] = port_and_address(local);
+    auto [peer_port, peer_address] = port_and_address(peer);
+    if (local_port == request.local_port && peer_port == request.remote_port &&
+        peer_address == request.remote_addr) {
+      return fd;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+UpdateServer::UpdateServer(std::filesystem::path root, std::FILE* log)
+    : root_(std::move(root)), log_(log) {
+  // Hanging answers each hold a worker until their client goes away: keep plenty.
+  http_.new_task_queue = [] { return new httplib::ThreadPool(64); };
+  http_.set_keep_alive_timeout(2);
+  http_.set_payload_max_length(16 * 1024 * 1024);
+
+  http_.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    // The library would gzip text replies for clients that accept it and would parse form
+    // bodies by their declared type. Answers must go out byte for byte as configured, and a
+    // posted document must arrive as it was sent, so both headers are dropped before routing.
+    // The request object is the library's own, not const.
+    auto& headers = const_cast<httplib::Request&>(request).headers;
+    headers.erase("Accept-Encoding");
+    headers.erase("Content-Type");
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  auto handler = [this](const httplib::Request& request, httplib::Response& response) {
+    Handle(request, response);
+  };
+  http_.Get(".*", handler);
+  http_.Post(".*", handler);
+  http_.Put(".*", handler);
+  http_.Patch(".*", handler);
+  http_.Delete(".*", handler);
+  http_.Options(".*", handler);
+}
+
+int UpdateServer::Bind(const std::string& host, int port) {
+  if (port == 0) return http_.bind_to_any_port(host);
+  return http_.bind_to_port(host, port) ? port : -1;
+}
+
+bool UpdateServer::Run() {
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    if (stopping_) {
+      run_over_ = true;
+      return true;
+    }
+  }
+  bool ok = http_.listen_after_bind();
+  run_over_ = true;
+  return ok;
+}
+
+void UpdateServer::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stopping_ = true;
+  }
+  stop_wake_.notify_all();
+  // The library's stop() acts only once listening has begun and must not be called twice.
+  while (!run_over_) {
+    if (http_.is_running()) {
+      if (!stop_sent_.exchange(true)) http_.stop();
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+bool UpdateServer::SleepUnlessStopping(std::uint64_t ms) {
+  std::unique_lock<std::mutex> lock(stop_mutex_);
+  return !stop_wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+void UpdateServer::Log(const httplib::Request& request) {
+  if (log_ == nullptr) return;
+  std::string line =
+      request.method + "\t" + EscapeForLog(request.path) + "\t" + EscapeForLog(request.body) + "\n";
+  std::lock_guard<std::mutex> lock(log_mutex_);
+  std::fwrite(line.data(), 1, line.size(), log_);
+  std::fflush(log_);
+}
+
+UpdateServer::Reply UpdateServer::HtmlPage(int status, const std::string& path) {
+  // Like real error pages, not well-formed XML (unquoted attribute, unclosed elements).
+  std::string title =
+      std::to_string(status) + (status == 404 ? " Not Found" : " Internal Server Error");
+  std::string text = "<!DOCTYPE html>\n<html><head><meta charset=utf-8><title>" + title +
+                     "</title></head>\n<body><h1>" + title + "</h1><hr><p>" + XmlEscape(path) +
+                     "</p></body></html>\n";
+  return {status, "text/html; charset=utf-8", TextBody(std::move(text))};
+}
+
+void UpdateServer::Handle(const httplib::Request& request, httplib::Response& response) {
+  Log(request);
+  std::optional<Page> page = FindPage(request.method, request.path);
+  if (!page) return Deliver(response, HtmlPage(404, request.path));
+
+  std::optional<XmlDoc> doc = PageDoc(*page, root_);
+  auto xml_reply = [](const XmlDoc& xml) {
+    return Reply{200, "text/xml; charset=utf-8", TextBody(RenderXml(xml, "utf-8"))};
+  };
+  auto normal_reply = [&]() {
+    if (doc) return xml_reply(*doc);
+    if (auto file = FileBody(root_ / "uploads" / "soft" / "setup.rar")) {
+      return Reply{200, "application/octet-stream", file};
+    }
+    return HtmlPage(404, request.path);
+  };
+
+  std::optional<Fault> fault = FindFault(root_ / "fault", request.path);
+  if (!fault) return Deliver(response, normal_reply());
+
+  switch (fault->mode) {
+    case FaultMode::kHtml404:
+      return Deliver(response, HtmlPage(404, request.path));
+    case FaultMode::kHtml500:
+      return Deliver(response, HtmlPage(500, request.path));
+    case FaultMode::kNotXml:
+      return Deliver(response, {200, "text/plain; charset=utf-8",
+                                TextBody("This answer is plain text, not an XML document.\n")});
+    case FaultMode::kEmpty:
+      return Deliver(response, {200, "text/xml; charset=utf-8", TextBody("")});
+    case FaultMode::kXml500: {
+      Reply reply = normal_reply();
+      reply.status = 500;
+      return Deliver(response, reply);
+    }
+    case FaultMode::kRoot:
+      if (!doc) break;
+      doc->root = fault->name;
+      return Deliver(response, xml_reply(*doc));
+    case FaultMode::kGb2312:
+      if (!doc) break;
+      return Deliver(response, {200, "text/xml; charset=gb2312",
+                                TextBody(Utf8ToGb2312(RenderXml(*doc, "gb2312")))});
+    case FaultMode::kOversize: {
+      if (!doc) break;
+      // The padding is a comment after the declaration: the document keeps its meaning.
+      std::string text = RenderXml(*doc, "utf-8");
+      std::size_t split = text.find('\n') + 1;
+      std::string head = text.substr(0, split) + "<!--";
+      std::string tail = "-->" + text.substr(split);
+      if (fault->count < text.size() + 7) return Deliver(response, xml_reply(*doc));
+      std::uint64_t fill = fault->count - text.size() - 7;
+      return Deliver(response, {200, "text/xml; charset=utf-8",
+                                PaddedBody(std::move(head), 'x', fill, std::move(tail))});
+    }
+    case FaultMode::kNotFoundText: {
+      // The text a Chinese IIS shows for a missing page; a client checks for it in the body.
+      std::string text =
+          "<html><head><title>无法找到网页</title></head>\n"
+          "<body><h1>无法找到网页</h1><p>您正在搜索的网页可能已经删除、更名或暂时不可用。"
+          "<hr><p>HTTP 错误 404 - 文件或目录未找到。</body></html>\n";
+      if (fault->name == "gb2312") {
+        return Deliver(response, {200, "text/html; charset=gb2312", TextBody(Utf8ToGb2312(text))});
+      }
+      return Deliver(response, {200, "text/html; charset=utf-8", TextBody(text)});
+    }
+    case FaultMode::kChunked:
+      return Deliver(response, normal_reply(), Transfer::kChunked);
+    case FaultMode::kShort:
+      return Deliver(response, normal_reply(), Transfer::kLength, fault->count);
+    case FaultMode::kStall:
+      return Deliver(response, normal_reply(), Transfer::kLength, fault->count,
+                     std::max<std::uint64_t>(fault->ms, 1));
+    case FaultMode::kDelay:
+      SleepUnlessStopping(fault->ms);
+      return Deliver(response, normal_reply());
+    case FaultMode::kHang:
+      return Hang(request, response);
+  }
+  // A mode about XML documents asked of the package: the package goes out unchanged.
+  Deliver(response, normal_reply());
+}
+
+void UpdateServer::Deliver(httplib::Response& response, const Reply& reply, Transfer transfer,
+                           std::uint64_t cut_at, std::uint64_t stall_ms) {
+  response.status = reply.status;
+  std::shared_ptr<Body> body = reply.body;
+  auto buffer = std::make_shared<std::vector<char>>(kBlock);
+
+  if (transfer == Transfer::kChunked) {
+    response.set_chunked_content_provider(
+        reply.content_type, [body, buffer](std::size_t offset, httplib::DataSink& sink) {
+          if (offset >= body->Size()) {
+            sink.done();
+            return true;
+          }
+          std::size_t got = body->Read(offset, buffer->data(), buffer->size());
+          return got > 0 && sink.write(buffer->data(), got);
+        });
+    return;
+  }
+  if (body->Size() == 0) {
+    // A provider of length 0 would drop the Content-Length header: "0" must be announced.
+    response.set_content("", reply.content_type);
+    return;
+  }
+  // The full length is announced even when the body is cut short on purpose.
+  response.set_content_provider(
+      body->Size(), reply.content_type,
+      [this, body, buffer, cut_at, stall_ms](std::size_t offset, std::size_t length,
+                                             httplib::DataSink& sink) {
+        if (offset >= cut_at) {
+          if (stall_ms > 0) SleepUnlessStopping(stall_ms);
+          return false;  // the library closes the connection
+        }
+        std::size_t n = std::min<std::uint64_t>({length, buffer->size(), cut_at - offset});
+        std::size_t got = body->Read(offset, buffer->data(), n);
+        return got > 0 && sink.write(buffer->data(), got);
+      });
+}
+
+void UpdateServer::Hang(const httplib::Request& request, httplib::Response& response) {
+  int fd = ConnectionSocket(request);
+  std::unique_lock<std::mutex> lock(stop_mutex_);
+  while (!stopping_) {
+    if (fd < 0) {
+      stop_wake_.wait(lock);
+      continue;
+    }
+    stop_wake_.wait_for(lock, std::chrono::milliseconds(100));
+    pollfd watch{fd, POLLRDHUP, 0};
+    if (::poll(&watch, 1, 0) > 0) break;  // the client has given up
+  }
+  lock.unlock();
+  if (fd >= 0) {
+    // Closed without a word; the library's later attempt to answer fails on the dead socket.
+    ::shutdown(fd, SHUT_RDWR);
+  } else {
+    response.status = 503;
+    response.set_content("", "text/plain");
+  }
+}
+
+}  // namespace update_server
