@@ -45,4 +45,15 @@ struct ErrorRecord {
   bool IsSet() const { return number != 0; }
 };
 
+// Runs one step of an operation in continue-after-error style: an error the step raises is
+// written to the record (replacing an earlier one) and the operation goes on.
+template <class F>
+void ResumeNext(ErrorRecord& record, F&& step) {
+  try {
+    step();
+  } catch (const RuntimeError& e) {
+    record.Set(e);
+  }
+}
+
 }  // namespace updater

@@ -19,31 +19,20 @@ std::string CardRequest(const std::string& cardId, const std::string& cardPasswo
          kCrLf + "<cardpwd>" + cardPassword + "</cardpwd>" + kCrLf + "</root>" + kCrLf;
 }
 
-template <class F>
-void Exchange::Step(F&& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    error.Set(e);
-  }
-}
-
-void Exchange::Pump() {
-  if (pf_.ui != nullptr) pf_.ui->DoEvents();
-}
+void Exchange::Pump() { pf_.ui->DoEvents(); }
 
 void Exchange::Post(const std::string& url, const std::string& requestText) {
-  Step([&] {
+  ResumeNext(error, [&] {
     doc_ = pf_.net->NewXmlDocument();
     doc_->LoadXml(requestText);  // its result is not examined: the document goes as it is
   });
   Pump();
-  Step([&] {
+  ResumeNext(error, [&] {
     http_ = pf_.net->NewHttpRequest();
     http_->Open("POST", url, false);
   });
   Pump();
-  Step([&] {
+  ResumeNext(error, [&] {
     if (!http_)
       throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
     http_->Send(doc_ ? doc_->Xml() : std::string());
@@ -52,7 +41,7 @@ void Exchange::Post(const std::string& url, const std::string& requestText) {
 }
 
 void Exchange::TakeReply() {
-  Step([&] {
+  ResumeNext(error, [&] {
     if (!http_)
       throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
     doc_ = pf_.net->NewXmlDocument();
@@ -61,12 +50,12 @@ void Exchange::TakeReply() {
 }
 
 void Exchange::DropReply() {
-  Step([&] { doc_ = pf_.net->NewXmlDocument(); });
+  ResumeNext(error, [&] { doc_ = pf_.net->NewXmlDocument(); });
 }
 
 std::optional<std::string> Exchange::Lookup(const std::string& name) {
   std::optional<std::string> text;
-  Step([&] {
+  ResumeNext(error, [&] {
     if (!doc_)
       throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
     text = doc_->SelectChildText(name);

@@ -46,8 +46,6 @@ class Exchange {
 
  private:
   void Pump();
-  template <class F>
-  void Step(F&& f);
 
   Platform& pf_;
   std::unique_ptr<ports::XmlDocument> doc_;

@@ -8,7 +8,7 @@ bool Probe(Platform& pf, const std::string& lcWEB, const char* page,
            const std::function<void(bool transportOk)>& onTransport) {
   bool result = false;
   if (lcWEB.empty()) return false;  // nothing is sent and nothing changes
-  if (pf.ui != nullptr) pf.ui->DoEvents();
+  pf.ui->DoEvents();
 
   Exchange exchange(pf);
   exchange.Post(lcWEB + page, GreetingRequest());

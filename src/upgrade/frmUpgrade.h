@@ -55,6 +55,9 @@ class frmUpgrade {
   bool CheckSStatus(const std::string& lcWEB);
   // The online probe, for a server picked from the list.
   bool IfOnLine(const std::string& lcWEB);
+  // Asks the server which version it offers; true (and checkStatus 1) when it differs from the
+  // version recorded for this item. Shows no message.
+  bool CheckVersion();
 
  private:
   Platform& pf_;

@@ -1,0 +1,75 @@
+// The version check: which client version does the server offer, and does it differ from the
+// one recorded locally?
+#include "protocol/Exchange.h"
+#include "settings/LocalDatabase.h"
+#include "upgrade/frmUpgrade.h"
+
+namespace updater {
+
+bool frmUpgrade::CheckVersion() {
+  ErrorRecord error;
+  auto step = [&error](auto&& f) { ResumeNext(error, f); };
+
+  bool result = false;
+  pf_.ui->DoEvents();
+  if (gcweb.empty()) return false;
+
+  protocol::Exchange exchange(pf_);
+  exchange.Post(gcweb + protocol::kPageClientVersion, protocol::GreetingRequest());
+  if (exchange.TransportFailed()) return false;
+  exchange.TakeReply();
+  if (exchange.TransportFailed()) return false;  // no reply document at all
+
+  // No reply test here: a reply without root leaves every value empty.
+  exchange.Lookup("error");
+  const std::string versionNo = exchange.Lookup("version_no").value_or("");
+  const std::string updateTime = exchange.Lookup("update_time").value_or("");
+  const std::string softCmt = exchange.Lookup("soft_cmt").value_or("");
+  exchange.Lookup("bm");
+
+  result = true;
+  Text1.Text = versionNo;
+  Text2.Text = updateTime;
+  Text3.Text = softCmt;
+
+  std::unique_ptr<ports::Connection> conn;
+  std::unique_ptr<ports::Recordset> rs;
+  step([&] {
+    conn = LocalDatabase::OpenConnection(pf_, strConnString);
+    rs = LocalDatabase::PrepareRecordset(*conn);
+    rs->Open(LocalDatabase::SelectVersions(item_id));
+  });
+
+  // A condition that fails runs the steps it guards: an unreadable record counts as equal.
+  bool same = true;
+  step([&] {
+    if (!rs) throw RuntimeError(91, "Object variable or With block variable not set");
+    if (rs->IsEOF()) {
+      same = false;
+      return;
+    }
+    same = rs->Field("version") == versionNo && rs->Field("updatetime") == updateTime;
+  });
+  if (same) {
+    result = false;
+    Label2.Caption = "系统是最新版本，无需升级！";
+    ProgressBar1.Value = 100;
+    ProgressBar2.Value = 100;
+  }
+  step([&] {
+    if (rs) rs->Close();
+  });
+
+  if (versionNo.empty()) result = false;
+  if (result) {
+    Label2.Caption = "最新程序版本：" + versionNo;
+    checkStatus.Value = 1;
+  }
+  step([&] {
+    rs.reset();
+    if (conn) conn->Close();
+  });
+  return result;
+}
+
+}  // namespace updater
