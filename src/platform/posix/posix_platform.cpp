@@ -18,6 +18,8 @@ PosixPlatform::PosixPlatform(std::string programFolder)
       files_(mapper_),
       shell_(mapper_),
       processes_(mapper_, programFolder_),
-      platform_{&profile_, &system_, &files_, &shell_, &processes_} {}
+      platform_{&profile_, &system_, &files_, &shell_, &processes_} {
+  platform_.ui = &ui_;
+}
 
 }  // namespace updater::posix

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/console_ui.h"
 #include "platform/posix/files.h"
 #include "platform/posix/path_mapper.h"
 #include "platform/posix/processes.h"
@@ -35,6 +36,7 @@ class PosixPlatform {
   PosixFiles files_;
   PosixShell shell_;
   PosixProcesses processes_;
+  ConsoleUiHost ui_;
   updater::Platform platform_;
 };
 
