@@ -5,6 +5,7 @@
 #include "protocol/net_ports.h"
 #include "settings/database_port.h"
 #include "ui/ui_port.h"
+#include "upgrade/download_port.h"
 
 namespace updater {
 
@@ -17,6 +18,7 @@ struct Platform {
   ports::Database* database = nullptr;
   ports::Net* net = nullptr;
   ports::UiHost* ui = nullptr;
+  ports::FileIO* io = nullptr;
 };
 
 }  // namespace updater

@@ -58,6 +58,10 @@ class frmUpgrade {
   // Asks the server which version it offers; true (and checkStatus 1) when it differs from the
   // version recorded for this item. Shows no message.
   bool CheckVersion();
+  // Fetches the package into P\tmp\setup.rar with the progress in ProgressBar1.
+  void DownloadPackage();
+  // Unpacks and installs the package; ok tells whether the whole run succeeded.
+  void InstallPackage(const std::string& packagePath, bool& ok);
 
  private:
   Platform& pf_;

@@ -3,6 +3,7 @@
 // from scripted state.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "fakes/fake_database.h"
+#include "fakes/fake_io.h"
 #include "fakes/fake_net.h"
 #include "platform/platform.h"
 #include "platform/runtime_error.h"
@@ -79,15 +81,25 @@ class FakeFiles : public Files {
     made.push_back(p);
     folders.insert(p);
   }
-  std::vector<std::string> ListFiles(const std::string&) override { return {}; }
+  std::map<std::string, std::vector<std::string>> listings;  // folder -> file names
+  std::vector<std::string> ListFiles(const std::string& folder) override {
+    auto it = listings.find(folder);
+    if (it == listings.end()) throw updater::RuntimeError(76, "Path not found");
+    return it->second;
+  }
 };
 
 class FakeShell : public Shell {
  public:
   std::vector<ShellFileOperation> requests;
   std::int32_t result = 0;
+  std::map<std::string, std::int32_t> resultsByTarget;  // pTo -> result, for chosen targets
   std::int32_t SHFileOperation(ShellFileOperation& r) override {
     requests.push_back(r);
+    if (r.pTo) {
+      auto it = resultsByTarget.find(*r.pTo);
+      if (it != resultsByTarget.end()) return it->second;
+    }
     return result;
   }
 };
@@ -140,7 +152,8 @@ struct FakePlatform {
   FakeDatabase database;
   FakeNet net;
   FakeUi ui;
-  updater::Platform pf{&profile, &system, &files, &shell, &processes, &database, &net, &ui};
+  FakeIo io;
+  updater::Platform pf{&profile, &system, &files, &shell, &processes, &database, &net, &ui, &io};
 };
 
 }  // namespace fakes

@@ -1,0 +1,71 @@
+// The package download: GET gcweb + "/uploads/soft/setup.rar" into P\tmp\setup.rar, with the
+// progress in ProgressBar1.
+#include <climits>
+#include <cstdlib>
+
+#include "platform/runtime_error.h"
+#include "upgrade/frmUpgrade.h"
+
+namespace updater {
+
+namespace {
+
+constexpr std::size_t kChunk = 1024;
+
+// The announced length as a 32-bit signed integer; raises like the conversion it stands for.
+std::int32_t ToLength(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  const std::string digits = text.substr(i);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+    throw RuntimeError(13, "Type mismatch");
+  }
+  if (digits.size() > 10 || std::strtoll(digits.c_str(), nullptr, 10) > INT32_MAX) {
+    throw RuntimeError(6, "Overflow");
+  }
+  return static_cast<std::int32_t>(std::strtoll(digits.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+void frmUpgrade::DownloadPackage() {
+  txtUrl.Text = gcweb + "/uploads/soft/setup.rar";
+  const std::string local = programFolder_ + "\\tmp\\setup.rar";
+
+  auto inet = pf_.io->NewTransfer();
+  inet->Execute(txtUrl.Text, "get");
+  while (inet->StillExecuting()) pf_.ui->DoEvents();
+
+  const std::string length = inet->GetHeader("Content-Length");
+  if (!length.empty()) {
+    std::string chunk = inet->GetChunk(kChunk);
+    pf_.ui->DoEvents();
+    if (pf_.io->AnsiToUtf8(chunk).find("无法找到网页") != std::string::npos) {
+      pf_.ui->MsgBox("下载地址不正确!", ports::MsgIcon::None, "自动更新");
+    } else {
+      auto file = pf_.io->OpenBinary(local);
+      const std::int32_t announced = ToLength(length);
+      ProgressBar1.Max = announced;
+      std::int64_t written = 0;
+      for (;;) {
+        file->Write(chunk);
+        written += static_cast<std::int64_t>(chunk.size());
+        chunk = inet->GetChunk(kChunk);
+        pf_.ui->DoEvents();
+        if (written >= announced) break;
+        // The body ended short of its announced length: nothing more will come.
+        if (chunk.empty()) break;
+        ProgressBar1.Value = static_cast<int>(written);
+      }
+      file->Close();
+      if (written < announced) {
+        // Never leave a truncated package for the installation to unpack.
+        pf_.io->Kill(local);
+        pf_.ui->MsgBox("升级包下载不完整，请稍后重试！", ports::MsgIcon::Error, "自动更新");
+      }
+    }
+  }
+  Label2.Caption = "升级下载完成，正在升级...";
+}
+
+}  // namespace updater

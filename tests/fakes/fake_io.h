@@ -1,0 +1,92 @@
+#pragma once
+// Fakes of the download and file-writing ports: a scripted response, files kept in memory.
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/runtime_error.h"
+
+namespace fakes {
+
+struct TransferScript {
+  std::map<std::string, std::string> headers;
+  std::string body;
+  std::size_t cutAfter = std::string::npos;  // the body ends early here
+  int pollsBeforeDone = 2;
+  std::vector<std::string> executed;  // "url|operation"
+  std::vector<std::size_t> chunkSizes;
+};
+
+class FakeTransfer : public updater::ports::Transfer {
+ public:
+  explicit FakeTransfer(TransferScript* s) : s_(s) {}
+  void Execute(const std::string& url, const std::string& op) override {
+    s_->executed.push_back(url + "|" + op);
+    polls_ = s_->pollsBeforeDone;
+  }
+  bool StillExecuting() override { return polls_-- > 0; }
+  std::string GetHeader(const std::string& name) override {
+    auto it = s_->headers.find(name);
+    return it == s_->headers.end() ? "" : it->second;
+  }
+  std::string GetChunk(std::size_t size) override {
+    s_->chunkSizes.push_back(size);
+    const std::size_t end = std::min(s_->body.size(), s_->cutAfter);
+    if (pos_ >= end) return "";
+    const std::string out = s_->body.substr(pos_, std::min(size, end - pos_));
+    pos_ += out.size();
+    return out;
+  }
+
+ private:
+  TransferScript* s_;
+  int polls_ = 0;
+  std::size_t pos_ = 0;
+};
+
+struct IoState {
+  std::map<std::string, std::string> files;  // path -> content
+  std::vector<std::string> killed;
+  bool failOpen = false;
+};
+
+class FakeBinaryFile : public updater::ports::BinaryFile {
+ public:
+  FakeBinaryFile(IoState* s, std::string path) : s_(s), path_(std::move(path)) {}
+  void Write(const std::string& bytes) override {
+    std::string& content = s_->files[path_];
+    content.replace(pos_, std::min(bytes.size(), content.size() - std::min(pos_, content.size())),
+                    bytes);
+    pos_ += bytes.size();
+  }
+  void Close() override {}
+
+ private:
+  IoState* s_;
+  std::string path_;
+  std::size_t pos_ = 0;
+};
+
+class FakeIo : public updater::ports::FileIO {
+ public:
+  TransferScript transfer;
+  IoState state;
+  std::unique_ptr<updater::ports::Transfer> NewTransfer() override {
+    return std::make_unique<FakeTransfer>(&transfer);
+  }
+  std::unique_ptr<updater::ports::BinaryFile> OpenBinary(const std::string& path) override {
+    if (state.failOpen) throw updater::RuntimeError(76, "Path not found");
+    state.files.emplace(path, "");
+    return std::make_unique<FakeBinaryFile>(&state, path);
+  }
+  void Kill(const std::string& path) override {
+    if (!state.files.erase(path)) throw updater::RuntimeError(53, "File not found");
+    state.killed.push_back(path);
+  }
+  std::string AnsiToUtf8(const std::string& bytes) override { return bytes; }
+};
+
+}  // namespace fakes
