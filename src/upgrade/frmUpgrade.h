@@ -7,21 +7,31 @@
 
 #include "platform/platform.h"
 #include "ui/controls.h"
+#include "ui/form.h"
 
 namespace updater {
 
-class frmUpgrade {
+class frmUpgrade : public ui::Form {
  public:
   explicit frmUpgrade(Platform& pf);
+
+  std::string Name() const override { return "frmUpgrade"; }
+  std::string Caption() const override { return "自动升级程序"; }
+  int ClientWidth() const override { return 8025; }
+  int ClientHeight() const override { return 1710; }
+  std::vector<ui::ControlLayout> Layout() override;
+
+  // Runs the whole automatic run before the window is first shown.
+  void Form_Load() override;
+  void Click(const std::string& control) override;
+  // Upgrades when one is pending, then starts the client and ends the program.
+  void Command1_Click();
 
   // Public variables.
   std::string gcweb;
   std::string item_id;
   std::string strConnString;
   std::vector<std::string> laUrl;
-
-  // Window.
-  std::string Caption = "自动升级程序";
 
   // Visible controls.
   ui::Label Label6{"服务器状态："};
@@ -64,8 +74,11 @@ class frmUpgrade {
   void InstallPackage(const std::string& packagePath, bool& ok);
 
  private:
+  void StartClientAndEnd();
+
   Platform& pf_;
   std::string programFolder_;
+  bool inCommand1_ = false;
 };
 
 }  // namespace updater

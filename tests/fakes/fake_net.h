@@ -3,6 +3,7 @@
 // fake document "parses" a body that starts with '<' and is not HTML, which is all that the
 // exchange logic needs to tell replies apart; the real parsers are covered by the contract suite.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,7 +47,8 @@ struct Posted {
 struct NetScript {
   std::optional<updater::RuntimeError> openError, sendError;
   std::string body = "<root><error></error></root>";
-  std::vector<Posted> posted;  // one entry per Send that went through
+  std::vector<std::string> refusedPrefixes;  // URLs that start so fail in transport
+  std::vector<Posted> posted;                // one entry per Send that went through
   int opens = 0;
 };
 
@@ -62,6 +64,9 @@ class FakeHttp : public updater::ports::HttpRequest {
   }
   void Send(const std::string& body) override {
     if (s_->sendError) throw *s_->sendError;
+    for (const auto& prefix : s_->refusedPrefixes) {
+      if (url_.rfind(prefix, 0) == 0) throw updater::RuntimeError(-2146697211, "refused");
+    }
     if (!opened_) throw updater::RuntimeError(-2147467259, "not opened");
     s_->posted.push_back({method_, url_, body});
   }
@@ -93,11 +98,49 @@ class FakeUi : public updater::ports::UiHost {
   };
   int pumps = 0;
   std::vector<Box> boxes;
-  void DoEvents() override { ++pumps; }
+  std::function<void()> onPump;  // a window event arriving while the core serves events
+  void DoEvents() override {
+    ++pumps;
+    if (onPump) onPump();
+  }
   void MsgBox(const std::string& text, updater::ports::MsgIcon icon,
               const std::string& title) override {
     boxes.push_back({text, icon, title});
   }
+
+  // The forms shown, modal ones with the lines "typed" into them by the test.
+  std::vector<std::string> shown;
+  std::function<void(updater::ui::Form&)> onModal;  // plays the user's part in a modal form
+  bool ended = false;
+  updater::ports::DateTime now{2026, 12, 8, 9, 30, 15};
+
+  void Show(updater::ui::Form& form) override {
+    shown.push_back(form.Name());
+    form.Form_Load();
+    form.Form_Activate();
+  }
+  void ShowModal(updater::ui::Form& form) override {
+    shown.push_back(form.Name() + " (modal)");
+    form.Form_Load();
+    if (onModal) onModal(form);
+    Unload(form);
+  }
+  void Unload(updater::ui::Form& form) override { form.Form_Unload(); }
+  void Run() override {}
+  [[noreturn]] void End() override {
+    ended = true;
+    throw ProgramEnded();
+  }
+  updater::ports::DateTime Now() override { return now; }
+  std::vector<int> runtimeErrors;
+  [[noreturn]] void ReportRuntimeError(int number, const std::string&) override {
+    runtimeErrors.push_back(number);
+    ended = true;
+    throw ProgramEnded();
+  }
+
+  // Thrown where the real host would end the process.
+  struct ProgramEnded {};
 };
 
 }  // namespace fakes

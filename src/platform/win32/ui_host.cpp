@@ -26,3 +26,44 @@ void Win32UiHost::MsgBox(const std::string& text, ports::MsgIcon icon, const std
 }
 
 }  // namespace updater::win32
+
+namespace updater::win32 {
+
+// Windows for the forms are drawn by the window renderer; until a form has one, its events
+// still run in order so that the program's flow is the same.
+void Win32UiHost::Show(ui::Form& form) {
+  form.Form_Load();
+  form.Form_Activate();
+}
+
+void Win32UiHost::ShowModal(ui::Form& form) {
+  Show(form);
+  Unload(form);
+}
+
+void Win32UiHost::Unload(ui::Form& form) { form.Form_Unload(); }
+
+void Win32UiHost::Run() {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  End();
+}
+
+void Win32UiHost::End() { ExitProcess(0); }
+
+void Win32UiHost::ReportRuntimeError(int number, const std::string& description) {
+  MsgBox("运行时错误 '" + std::to_string(number) + "'：\n\n" + description, ports::MsgIcon::Error,
+         "自动更新");
+  ExitProcess(1);
+}
+
+ports::DateTime Win32UiHost::Now() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+}  // namespace updater::win32

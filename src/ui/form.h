@@ -1,0 +1,40 @@
+#pragma once
+// A window as the core sees it: a caption, a client area, a layout of control models, and the
+// event handlers the window system calls. Positions are in twips (1/1440 inch).
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "ui/controls.h"
+
+namespace updater::ui {
+
+using ControlModel =
+    std::variant<Label*, TextBox*, CheckBox*, ProgressBar*, ListBox*, CommandButton*>;
+
+struct ControlLayout {
+  std::string name;
+  ControlModel model;
+  int left = 0, top = 0, width = 0, height = 0;
+  // Controls that carry state between operations lie outside the client area.
+  bool hidden = false;
+};
+
+class Form {
+ public:
+  virtual ~Form() = default;
+  virtual std::string Name() const = 0;
+  virtual std::string Caption() const = 0;
+  virtual int ClientWidth() const = 0;   // twips
+  virtual int ClientHeight() const = 0;  // twips
+  virtual std::vector<ControlLayout> Layout() = 0;
+
+  virtual void Form_Load() {}
+  virtual void Form_Activate() {}
+  virtual void Form_Unload() {}
+  // A click on a command button, or a selection in a list box.
+  virtual void Click(const std::string& control) { (void)control; }
+};
+
+}  // namespace updater::ui
