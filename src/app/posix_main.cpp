@@ -1,2 +1,12 @@
-// Entry point of the Linux build (posix backend).
-int main() { return 0; }
+// Entry point of the Linux build: the posix backend with the console host, in the folder of
+// the executable.
+#include "platform/posix/posix_platform.h"
+#include "startup/ModMain.h"
+
+int main() {
+  updater::posix::PosixPlatform backend;
+  updater::Platform& pf = backend.platform();
+  const auto upgradeWindow = updater::ModMain::Main(pf);
+  pf.ui->Run();  // serves the windows left open until the program ends
+  return 0;
+}

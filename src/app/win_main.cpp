@@ -1,4 +1,13 @@
-// Entry point of the Windows program (win32 backend).
+// Entry point of the Windows program: the win32 backend in the folder of the executable.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "platform/win32/win32_platform.h"
+#include "startup/ModMain.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  updater::win32::Win32Platform backend;
+  updater::Platform& pf = backend.platform();
+  const auto upgradeWindow = updater::ModMain::Main(pf);
+  pf.ui->Run();  // serves the windows left open until the program ends
+  return 0;
+}

@@ -4,6 +4,7 @@
 #include "platform/ports.h"
 #include "protocol/net_ports.h"
 #include "settings/database_port.h"
+#include "startup/startup_ports.h"
 #include "ui/ui_port.h"
 #include "upgrade/download_port.h"
 
@@ -19,6 +20,8 @@ struct Platform {
   ports::Net* net = nullptr;
   ports::UiHost* ui = nullptr;
   ports::FileIO* io = nullptr;
+  ports::Components* components = nullptr;
+  ports::Shortcuts* shortcuts = nullptr;
 };
 
 }  // namespace updater

@@ -63,6 +63,10 @@ class frmUpgrade : public ui::Form {
   void LoadServerUrl();
   // The status probe; shows its outcome in Label9 and the lamps.
   bool CheckSStatus(const std::string& lcWEB);
+  // Fetches the server list into List1 and laUrl (once, while List1 holds only its header).
+  void LoadServerList();
+  // Probes the server of the picked row and shows the outcome.
+  void List1_Click();
   // The online probe, for a server picked from the list.
   bool IfOnLine(const std::string& lcWEB);
   // Asks the server which version it offers; true (and checkStatus 1) when it differs from the

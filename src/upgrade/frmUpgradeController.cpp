@@ -65,6 +65,7 @@ void frmUpgrade::Form_Load() {
 
 void frmUpgrade::Click(const std::string& control) {
   if (control == "Command1") ui::RunEvent(pf_, [&] { Command1_Click(); });
+  if (control == "List1") ui::RunEvent(pf_, [&] { List1_Click(); });
 }
 
 void frmUpgrade::Command1_Click() {

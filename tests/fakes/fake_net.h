@@ -125,7 +125,11 @@ class FakeUi : public updater::ports::UiHost {
     if (onModal) onModal(form);
     Unload(form);
   }
-  void Unload(updater::ui::Form& form) override { form.Form_Unload(); }
+  std::function<void(updater::ui::Form&)> onUnload;  // sees the form as it closes
+  void Unload(updater::ui::Form& form) override {
+    if (onUnload) onUnload(form);
+    form.Form_Unload();
+  }
   void Run() override {}
   [[noreturn]] void End() override {
     ended = true;
