@@ -1,0 +1,121 @@
+#include "platform/posix/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/posix/curl_transfer.h"
+#include "platform/runtime_error.h"
+
+namespace updater::posix {
+
+namespace {
+
+constexpr int kErrDiskFull = 61;
+constexpr int kErrDeviceIo = 57;
+constexpr std::size_t kWriteBlock = 256 * 1024;
+
+[[noreturn]] void FailOpen(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      throw RuntimeError(kErrPathNotFound, "Path not found");
+    case ENAMETOOLONG:
+      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+    default:  // EACCES, EPERM, EROFS, EISDIR, ETXTBSY ...
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+class PosixBinaryFile final : public ports::BinaryFile {
+ public:
+  explicit PosixBinaryFile(int fd) : fd_(fd) { pending_.reserve(kWriteBlock); }
+  ~PosixBinaryFile() override {
+    try {
+      Close();
+    } catch (const RuntimeError&) {
+      // Closing on the way out of an error: the first error is the one reported.
+    }
+  }
+
+  void Write(const std::string& bytes) override {
+    if (fd_ < 0) throw RuntimeError(kErrBadFileName, "Bad file name or number");
+    if (pending_.size() + bytes.size() > kWriteBlock) Flush();
+    if (bytes.size() >= kWriteBlock) {
+      WriteAll(bytes.data(), bytes.size());
+    } else {
+      pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    }
+  }
+
+  void Close() override {
+    if (fd_ < 0) return;
+    try {
+      Flush();
+    } catch (const RuntimeError&) {
+      ::close(fd_);
+      fd_ = -1;
+      throw;
+    }
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0 && errno != EINTR) Fail(errno);
+  }
+
+ private:
+  [[noreturn]] static void Fail(int error) {
+    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
+    throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
+  }
+  void Flush() {
+    if (pending_.empty()) return;
+    WriteAll(pending_.data(), pending_.size());
+    pending_.clear();
+  }
+  void WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail(errno);
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+  int fd_;
+  std::vector<char> pending_;
+};
+
+}  // namespace
+
+std::unique_ptr<ports::Transfer> PosixFileIO::NewTransfer() {
+  return std::make_unique<CurlTransfer>(limits_, pump_);
+}
+
+std::unique_ptr<ports::BinaryFile> PosixFileIO::OpenBinary(const std::string& path) {
+  const std::string host = mapper_.Map(path).string();
+  // Never truncated: bytes beyond the last one written stay as they were.
+  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) FailOpen(errno);
+  return std::make_unique<PosixBinaryFile>(fd);
+}
+
+void PosixFileIO::Kill(const std::string& path) {
+  const std::string host = mapper_.Map(path).string();
+  struct stat info {};
+  if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw RuntimeError(kErrFileNotFound, "File not found");
+  }
+  if (::unlink(host.c_str()) != 0) {
+    if (errno == ENOENT) throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+}  // namespace updater::posix

@@ -1,0 +1,122 @@
+#include "platform/win32/file_io.h"
+
+#include <vector>
+
+#include "platform/runtime_error.h"
+#include "platform/win32/ansi.h"
+#include "platform/win32/windows_api.h"
+#include "platform/win32/wininet_transfer.h"
+
+namespace updater::win32 {
+
+namespace {
+
+constexpr int kErrDiskFull = 61;
+constexpr int kErrDeviceIo = 57;
+constexpr std::size_t kWriteBlock = 256 * 1024;
+
+class Win32BinaryFile final : public ports::BinaryFile {
+ public:
+  explicit Win32BinaryFile(HANDLE file) : file_(file) { pending_.reserve(kWriteBlock); }
+  ~Win32BinaryFile() override {
+    try {
+      Close();
+    } catch (const RuntimeError&) {
+      // Closing on the way out of an error: the first error is the one reported.
+    }
+  }
+
+  void Write(const std::string& bytes) override {
+    if (file_ == INVALID_HANDLE_VALUE)
+      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+    if (pending_.size() + bytes.size() > kWriteBlock) Flush();
+    if (bytes.size() >= kWriteBlock) {
+      WriteAll(bytes.data(), bytes.size());
+    } else {
+      pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    }
+  }
+
+  void Close() override {
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    HANDLE file = file_;
+    try {
+      Flush();
+    } catch (const RuntimeError&) {
+      file_ = INVALID_HANDLE_VALUE;
+      CloseHandle(file);
+      throw;
+    }
+    file_ = INVALID_HANDLE_VALUE;
+    CloseHandle(file);
+  }
+
+ private:
+  void Flush() {
+    if (pending_.empty()) return;
+    WriteAll(pending_.data(), pending_.size());
+    pending_.clear();
+  }
+  void WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+      const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(file_, data, part, &written, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
+          throw RuntimeError(kErrDiskFull, "Disk full");
+        }
+        throw RuntimeError(kErrDeviceIo, "Device I/O error");
+      }
+      data += written;
+      size -= written;
+    }
+  }
+
+  HANDLE file_;
+  std::vector<char> pending_;
+};
+
+}  // namespace
+
+std::unique_ptr<ports::Transfer> Win32FileIO::NewTransfer() {
+  return std::make_unique<WinInetTransfer>(limits_, pump_);
+}
+
+std::unique_ptr<ports::BinaryFile> Win32FileIO::OpenBinary(const std::string& path) {
+  // OPEN_ALWAYS: created when missing, never truncated.
+  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    switch (GetLastError()) {
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_FILE_NOT_FOUND:
+        throw RuntimeError(kErrPathNotFound, "Path not found");
+      case ERROR_INVALID_NAME:
+      case ERROR_BAD_PATHNAME:
+      case ERROR_FILENAME_EXCED_RANGE:
+        throw RuntimeError(kErrBadFileName, "Bad file name or number");
+      default:  // access denied, sharing violation, a folder of that name ...
+        throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    }
+  }
+  return std::make_unique<Win32BinaryFile>(file);
+}
+
+void Win32FileIO::Kill(const std::string& path) {
+  if (DeleteFileW(Utf8ToWide(path).c_str())) return;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      throw RuntimeError(kErrFileNotFound, "File not found");
+    default:
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+std::string Win32FileIO::AnsiToUtf8(const std::string& bytes) {
+  return updater::win32::AnsiToUtf8(bytes);
+}
+
+}  // namespace updater::win32

@@ -1,0 +1,356 @@
+// The upgrade window's version check, download and installation on the posix backend, end to
+// end: the reference server on loopback, a real program folder with the archiver and regsvr32
+// stand-ins in it, a real SQLite project.mdb, packages made by make-package.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "contract/posix/update_server.h"
+#include "platform/posix/file_io.h"
+#include "platform/posix/posix_platform.h"
+#include "settings/LocalDatabase.h"
+#include "upgrade/frmUpgrade.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using updater::frmUpgrade;
+
+constexpr const char* kComment = "新版本：修正了“错误”";
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Every file below root with its content, folders as "<dir>"; the temporary folder is left out.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string name = it->path().lexically_relative(root).generic_string();
+    if (name == "tmp") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    tree[name] = it->is_directory() ? "<dir>" : ReadFile(it->path());
+  }
+  return tree;
+}
+
+int RunProgram(const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The window system of the test: records when pending events were served and what was shown.
+class RecordingUi : public updater::ports::UiHost {
+ public:
+  void DoEvents() override { events.push_back(Clock::now()); }
+  void MsgBox(const std::string& text, updater::ports::MsgIcon, const std::string&) override {
+    messages.push_back(text);
+  }
+  void Show(updater::ui::Form&) override {}
+  void ShowModal(updater::ui::Form&) override {}
+  void Unload(updater::ui::Form&) override {}
+  void Run() override {}
+  [[noreturn]] void End() override { throw std::logic_error("the program ended"); }
+  [[noreturn]] void ReportRuntimeError(int number, const std::string& text) override {
+    throw std::logic_error("run-time error " + std::to_string(number) + ": " + text);
+  }
+  updater::ports::DateTime Now() override { return {2024, 5, 6, 7, 8, 9}; }
+
+  std::vector<Clock::time_point> events;
+  std::vector<std::string> messages;
+};
+
+class Sqlite {
+ public:
+  explicit Sqlite(const fs::path& file) {
+    if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("sqlite open");
+  }
+  ~Sqlite() { sqlite3_close(db_); }
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string why = error != nullptr ? error : "?";
+      sqlite3_free(error);
+      throw std::runtime_error(sql + ": " + why);
+    }
+  }
+  // The rows of versions as "version|updatetime|updatecmt|versionT", in table order.
+  std::vector<std::string> Versions() {
+    std::vector<std::string> rows;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db_,
+                       "select version, updatetime, updatecmt, versionT from versions order by "
+                       "rowid",
+                       -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      std::string row;
+      for (int i = 0; i < 4; ++i) {
+        const auto* text = sqlite3_column_text(st, i);
+        row += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
+      }
+      rows.push_back(row);
+    }
+    sqlite3_finalize(st);
+    return rows;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+contract::UpdateServer& Server() {
+  static contract::UpdateServer server;
+  server.Ensure();
+  return server;
+}
+
+class UpgradeTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "autoupdate upgrade 中文-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    work_ = pattern;
+    P_ = work_ / "program";
+    fs::create_directories(P_ / "tmp");
+    fs::create_directories(P_ / "101");
+    fs::create_directories(P_ / "102");
+    fs::create_directories(P_ / "drive_c" / "Windows" / "System32");
+    fs::copy_file(RAR_PATH, P_ / "rar.exe");
+    fs::copy_file(REGSVR32_PATH, P_ / "regsvr32");
+    WriteFile(P_ / "app.txt", "old app");
+    regsvrLog_ = work_ / "regsvr32.log";
+    ::setenv("AUTOUPDATE_REGSVR32_LOG", regsvrLog_.c_str(), 1);
+
+    Sqlite db(P_ / "project.mdb");
+    db.Exec("create table [system] (upserverurl TEXT(255), indatetime DATETIME)");
+    db.Exec(
+        "create table versions (version TEXT(50), updatetime TEXT(50), updatecmt TEXT(255), "
+        "versionT TEXT(10))");
+    db.Exec("create table projectList (project_No TEXT(50), project_URL TEXT(255))");
+    db.Exec("insert into versions values ('1.0', '2020-01-01 00:00:00', 'old', '0')");
+    db.Exec("insert into projectList values ('101', 'a'), ('102', 'b')");
+
+    data_ = Server().Data();
+    fs::remove(data_ / "fault");
+    WriteFile(data_ / "version_no", "2.0");
+    WriteFile(data_ / "update_time", "2024-05-06 07:08:09");
+    WriteFile(data_ / "soft_cmt", kComment);
+
+    source_ = work_ / "package";
+    WriteFile(source_ / "app.txt", "new app");
+    WriteFile(source_ / "initSystem" / "proj.ini", "[project]\n");
+    WriteFile(source_ / "system32" / "other.dll", "other");
+    fs::create_directories(source_ / "system32");
+    fs::copy_file(COMPONENT_OK_PATH, source_ / "system32" / "evalcom.dll");
+
+    backend_ = std::make_unique<updater::posix::PosixPlatform>(P_.string());
+    pf().ui = &ui_;
+    before_ = Snapshot(P_);
+  }
+  void TearDown() override {
+    backend_.reset();
+    fs::remove(data_ / "fault");
+    fs::remove(data_ / "uploads" / "soft" / "setup.rar");
+    std::error_code ignored;
+    fs::remove_all(work_, ignored);
+  }
+
+  updater::Platform& pf() { return backend_->platform(); }
+  std::string CoreP() const { return P_.string(); }
+
+  void MakePackage(const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {
+        MAKE_PACKAGE_PATH, (data_ / "uploads" / "soft" / "setup.rar").string(), source_.string()};
+    args.insert(args.end(), options.begin(), options.end());
+    fs::create_directories(data_ / "uploads" / "soft");
+    ASSERT_EQ(RunProgram(args), 0);
+  }
+  void Fault(const std::string& rule) { WriteFile(data_ / "fault", rule + "\n"); }
+
+  std::unique_ptr<frmUpgrade> Window(const std::string& itemId = "") {
+    auto w = std::make_unique<frmUpgrade>(pf());
+    w->gcweb = Server().Url();
+    w->item_id = itemId;
+    w->strConnString = updater::LocalDatabase::ConnectionString(CoreP());
+    return w;
+  }
+  // The version check, the download and the installation, as the button runs them.
+  bool Upgrade(frmUpgrade& w) {
+    EXPECT_TRUE(w.CheckVersion());
+    w.DownloadPackage();
+    bool ok = true;
+    w.InstallPackage(CoreP() + "\\tmp\\setup.rar", ok);
+    return ok;
+  }
+  std::vector<std::string> Versions() { return Sqlite(P_ / "project.mdb").Versions(); }
+  void ExpectNothingInstalled() {
+    EXPECT_EQ(Versions(), std::vector<std::string>{"1.0|2020-01-01 00:00:00|old|0"});
+    auto after = Snapshot(P_);
+    after.erase("project.mdb");
+    auto before = before_;
+    before.erase("project.mdb");
+    EXPECT_EQ(after, before);
+    EXPECT_FALSE(fs::exists(work_ / "evil.txt"));
+  }
+
+  fs::path work_, P_, data_, source_, regsvrLog_;
+  RecordingUi ui_;
+  std::unique_ptr<updater::posix::PosixPlatform> backend_;
+  std::map<std::string, std::string> before_;
+};
+
+TEST_F(UpgradeTest, TheVersionCheckComparesWithTheRowOfTheItemKind) {
+  Sqlite(P_ / "project.mdb")
+      .Exec("insert into versions values ('2.0', '2024-05-06 07:08:09', 'same', '1')");
+  auto general = Window("");
+  EXPECT_TRUE(general->CheckVersion());
+  EXPECT_EQ(general->checkStatus.Value, 1);
+  EXPECT_EQ(general->Text1.Text, "2.0");
+  EXPECT_EQ(general->Text3.Text, kComment);
+
+  auto item = Window("42");
+  EXPECT_FALSE(item->CheckVersion()) << "the item row already holds the offered version";
+  EXPECT_EQ(item->checkStatus.Value, 0);
+
+  WriteFile(data_ / "version_no", "1.0");
+  WriteFile(data_ / "update_time", "2020-01-01 00:00:00");
+  EXPECT_FALSE(Window("")->CheckVersion()) << "up to date";
+}
+
+TEST_F(UpgradeTest, APackageIsInstalledEverywhereAndTheVersionRecordedOnce) {
+  MakePackage();
+  auto w = Window();
+  EXPECT_TRUE(Upgrade(*w));
+  EXPECT_TRUE(ui_.messages.empty()) << ui_.messages.front();
+  EXPECT_EQ(ReadFile(P_ / "app.txt"), "new app");
+  EXPECT_EQ(ReadFile(P_ / "101" / "proj.ini"), "[project]\n");
+  EXPECT_EQ(ReadFile(P_ / "102" / "proj.ini"), "[project]\n");
+  const fs::path system = P_ / "drive_c" / "Windows" / "System32";
+  EXPECT_EQ(ReadFile(system / "other.dll"), "other");
+  EXPECT_EQ(ReadFile(system / "evalcom.dll"), ReadFile(COMPONENT_OK_PATH));
+  EXPECT_EQ(Versions(),
+            std::vector<std::string>{std::string("2.0|2024-05-06 07:08:09|") + kComment + "|0"});
+  EXPECT_EQ(w->ProgressBar2.Value, 100);
+
+  // regsvr32 is not waited for: its log line comes when it has run.
+  const auto start = Clock::now();
+  while (ReadFile(regsvrLog_).empty() && Clock::now() - start < 10s) {
+    std::this_thread::sleep_for(20ms);
+  }
+  const std::string log = ReadFile(regsvrLog_);
+  EXPECT_NE(log.find((system / "evalcom.dll").string()), std::string::npos) << log;
+  EXPECT_NE(log.find("-s"), std::string::npos) << log;
+  EXPECT_NE(log.find("\t0\n"), std::string::npos) << "registered: " << log;
+
+  // Installing the same package again overwrites the row instead of adding one.
+  bool ok = false;
+  w->InstallPackage(CoreP() + "\\tmp\\setup.rar", ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Versions().size(), 1u);
+}
+
+TEST_F(UpgradeTest, ADownloadCutShortInstallsNothing) {
+  MakePackage();
+  Fault("setup.rar short 3000");
+  auto w = Window();
+  EXPECT_FALSE(Upgrade(*w));
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"升级包下载不完整，请稍后重试！"});
+  EXPECT_FALSE(fs::exists(P_ / "tmp" / "setup.rar"));
+  EXPECT_EQ(w->Label2.Caption, "升级失败，解压升级包失败。");
+  ExpectNothingInstalled();
+}
+
+TEST_F(UpgradeTest, AStallingServerEndsTheDownloadAtTheStallLimitAndInstallsNothing) {
+  MakePackage();
+  Fault("setup.rar stall 3000 30000");
+  updater::TransferLimits limits;
+  limits.stall = 1s;
+  updater::posix::PathMapper mapper(P_);
+  updater::posix::PosixFileIO io(mapper, limits);
+  pf().io = &io;
+  auto w = Window();
+  const auto start = Clock::now();
+  EXPECT_FALSE(Upgrade(*w));
+  EXPECT_LT(Clock::now() - start, 10s);
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"升级包下载不完整，请稍后重试！"});
+  ExpectNothingInstalled();
+}
+
+TEST_F(UpgradeTest, ACorruptOrHostilePackageInstallsNothing) {
+  MakePackage({"--truncate", "200"});
+  EXPECT_FALSE(Upgrade(*Window()));
+  ExpectNothingInstalled();
+
+  MakePackage({"--add-entry", "../evil.txt=evil"});
+  auto w = Window();
+  EXPECT_FALSE(Upgrade(*w));
+  EXPECT_EQ(w->Label2.Caption, "升级失败，解压升级包失败。");
+  EXPECT_FALSE(fs::exists(P_ / "evil.txt"));
+  ExpectNothingInstalled();
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(UpgradeTest, WithoutTheArchiverTheInstallationStopsAtOnce) {
+  MakePackage();
+  fs::remove(P_ / "rar.exe");
+  before_ = Snapshot(P_);
+  auto w = Window();
+  EXPECT_FALSE(Upgrade(*w));
+  EXPECT_EQ(w->Label2.Caption, "升级失败，缺少rar.exe。");
+  EXPECT_TRUE(fs::exists(P_ / "tmp" / "setup.rar"));
+  ExpectNothingInstalled();
+}
+
+TEST_F(UpgradeTest, WindowEventsAreServedAtLeastEvery100MsDuringASlowDownload) {
+  MakePackage();
+  WriteFile(data_ / "uploads" / "soft" / "setup.rar", std::string(200000, 'x'));
+  Fault("setup.rar stall 100000 1500");
+  auto w = Window();
+  const auto start = Clock::now();
+  w->DownloadPackage();
+  const auto end = Clock::now();
+  EXPECT_GE(end - start, 1400ms);
+  std::vector<Clock::time_point> times = {start};
+  times.insert(times.end(), ui_.events.begin(), ui_.events.end());
+  times.push_back(end);
+  Clock::duration longest{};
+  for (std::size_t i = 1; i < times.size(); ++i)
+    longest = std::max(longest, times[i] - times[i - 1]);
+  EXPECT_LT(longest, 100ms) << std::chrono::duration<double, std::milli>(longest).count() << " ms";
+}
+
+}  // namespace
