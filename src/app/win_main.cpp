@@ -1,7 +1,6 @@
 // Entry point of the Windows program: the win32 backend in the folder of the executable.
-#include <windows.h>
-
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 #include "startup/ModMain.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
