@@ -2,6 +2,7 @@
 // A window as the core sees it: a caption, a client area, a layout of control models, and the
 // event handlers the window system calls. Positions are in twips (1/1440 inch).
 
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -23,7 +24,12 @@ struct ControlLayout {
 
 class Form {
  public:
-  virtual ~Form() = default;
+  virtual ~Form() {
+    if (OnDestroy) OnDestroy(this);
+  }
+  // Set by the window host that keeps the form, so that it forgets a form that goes away while
+  // loaded (an error unwinding out of start-up, say).
+  std::function<void(Form*)> OnDestroy;
   virtual std::string Name() const = 0;
   virtual std::string Caption() const = 0;
   virtual int ClientWidth() const = 0;   // twips

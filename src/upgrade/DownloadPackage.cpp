@@ -47,15 +47,25 @@ void frmUpgrade::DownloadPackage() {
       const std::int32_t announced = ToLength(length);
       ProgressBar1.Max = announced;
       std::int64_t written = 0;
-      for (;;) {
-        file->Write(chunk);
-        written += static_cast<std::int64_t>(chunk.size());
-        chunk = inet->GetChunk(kChunk);
-        pf_.ui->DoEvents();
-        if (written >= announced) break;
-        // The body ended short of its announced length: nothing more will come.
-        if (chunk.empty()) break;
-        ProgressBar1.Value = static_cast<int>(written);
+      try {
+        for (;;) {
+          file->Write(chunk);
+          written += static_cast<std::int64_t>(chunk.size());
+          chunk = inet->GetChunk(kChunk);
+          pf_.ui->DoEvents();
+          if (written >= announced) break;
+          // The body ended short of its announced length: nothing more will come.
+          if (chunk.empty()) break;
+          ProgressBar1.Value = static_cast<int>(written);
+        }
+      } catch (const RuntimeError&) {
+        // A disk that refuses the package leaves no half-written file behind either.
+        file->Close();
+        try {
+          pf_.io->Kill(local);
+        } catch (const RuntimeError&) {
+        }
+        throw;
       }
       file->Close();
       if (written < announced) {

@@ -2,7 +2,9 @@
 // What the contract suite needs of a backend: its ports, and a way to reach the files that the
 // core's paths name, so that tests can lay out and inspect folders with the host's own means.
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,6 +22,20 @@ class Env {
   // The core path of the child program that process tests start.
   virtual std::string ChildProgram() = 0;
   virtual bool IsWindows() const = 0;
+  // Makes an empty local database project.mdb in folder (a core path), openable with the
+  // program's connection string. Returns "" when made, else why this backend cannot (its
+  // database cases are then skipped).
+  virtual std::string CreateTestDatabase(const std::string& folder) = 0;
+
+  // The reference update server the network tests talk to: its base address ("" when this run
+  // has none), and the host path of its data folder, whose files set up each case.
+  virtual std::string ServerUrl() = 0;
+  virtual std::filesystem::path ServerData() = 0;
+  // A network port of this backend with other time-outs, for cases that must not wait 30 s.
+  virtual std::unique_ptr<updater::ports::Net> NewNet(std::chrono::milliseconds connect,
+                                                      std::chrono::milliseconds total) = 0;
+  // A download port of this backend with another stall limit, for cases that must not wait 60 s.
+  virtual std::unique_ptr<updater::ports::FileIO> NewFileIO(std::chrono::milliseconds stall) = 0;
 };
 
 Env& TheEnv();

@@ -51,12 +51,14 @@ struct IoState {
   std::map<std::string, std::string> files;  // path -> content
   std::vector<std::string> killed;
   bool failOpen = false;
+  std::size_t failWriteAt = std::string::npos;  // the disk is full from this offset on
 };
 
 class FakeBinaryFile : public updater::ports::BinaryFile {
  public:
   FakeBinaryFile(IoState* s, std::string path) : s_(s), path_(std::move(path)) {}
   void Write(const std::string& bytes) override {
+    if (pos_ + bytes.size() > s_->failWriteAt) throw updater::RuntimeError(61, "Disk full");
     std::string& content = s_->files[path_];
     content.replace(pos_, std::min(bytes.size(), content.size() - std::min(pos_, content.size())),
                     bytes);

@@ -235,6 +235,18 @@ TEST_F(Dialog, WithoutClientIniTheSaveStillSucceeds) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{"服务器地址设置成功，请重新登录！"});
 }
 
+TEST_F(Dialog, ADatabaseThatCannotBeOpenedEndsWithTheRuntimeErrorReport) {
+  f.database.state.failOpen = true;
+  EXPECT_THROW(dialog.Form_Load(), Ended);
+  EXPECT_EQ(f.ui.runtimeErrors.size(), 1u);
+  f.ui.runtimeErrors.clear();
+  dialog.txtUrl.Text = "http://h";
+  EXPECT_THROW(dialog.Click("Command1"), Ended);  // the probe passed; the save cannot open
+  EXPECT_EQ(f.ui.runtimeErrors.size(), 1u);
+  EXPECT_EQ(Boxes(), std::vector<std::string>{});
+  EXPECT_TRUE(f.processes.started.empty());
+}
+
 TEST_F(Dialog, ClosingEndsTheProgramWithoutWritingOrStarting) {
   dialog.Form_Load();
   EXPECT_EQ(dialog.txtUrl.Text, "http://srv:81");

@@ -93,6 +93,19 @@ TEST_F(Download, ALengthThatIsNoNumberRaisesAfterTheFileIsCreated) {
   }
 }
 
+TEST_F(Download, AFullDiskRaisesAndLeavesNoPartialFile) {
+  Serve(std::string(5000, 'x'));
+  f.io.state.failWriteAt = 3000;
+  try {
+    form.DownloadPackage();
+    FAIL() << "no error raised";
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.number(), 61);
+  }
+  EXPECT_TRUE(f.io.state.files.empty());
+  EXPECT_EQ(f.io.state.killed, std::vector<std::string>{kLocal});
+}
+
 TEST_F(Download, AFileThatCannotBeOpenedRaisesToTheCaller) {
   Serve("abc");
   f.io.state.failOpen = true;

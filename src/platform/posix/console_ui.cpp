@@ -77,6 +77,11 @@ void ConsoleUiHost::MsgBox(const std::string& text, ports::MsgIcon icon, const s
 void ConsoleUiHost::Show(ui::Form& form) {
   if (!IsLoaded(form)) {
     loaded_.push_back({&form, {}});
+    form.OnDestroy = [this](ui::Form* gone) {
+      loaded_.erase(std::remove_if(loaded_.begin(), loaded_.end(),
+                                   [gone](const Loaded& l) { return l.form == gone; }),
+                    loaded_.end());
+    };
     Report(true);  // the initial state is not a change
     form.Form_Load();
   }
@@ -132,6 +137,7 @@ void ConsoleUiHost::Unload(ui::Form& form) {
   loaded_.erase(std::remove_if(loaded_.begin(), loaded_.end(),
                                [&form](const Loaded& l) { return l.form == &form; }),
                 loaded_.end());
+  form.OnDestroy = nullptr;
   form.Form_Unload();
 }
 

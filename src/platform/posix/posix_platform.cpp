@@ -20,6 +20,12 @@ PosixPlatform::PosixPlatform(std::string programFolder)
       processes_(mapper_, programFolder_),
       platform_{&profile_, &system_, &files_, &shell_, &processes_} {
   platform_.ui = &ui_;
+  platform_.components = &components_;
+  platform_.shortcuts = &shortcuts_;
+  platform_.database = &database_;
+  platform_.net = &net_;
+  platform_.io = &io_;
+  io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
 }
 
 }  // namespace updater::posix

@@ -7,12 +7,17 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/components.h"
 #include "platform/posix/console_ui.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/files.h"
+#include "platform/posix/net.h"
 #include "platform/posix/path_mapper.h"
 #include "platform/posix/processes.h"
 #include "platform/posix/profile_strings.h"
 #include "platform/posix/shell.h"
+#include "platform/posix/shortcuts.h"
+#include "platform/posix/sqlite_database.h"
 
 namespace updater::posix {
 
@@ -37,6 +42,11 @@ class PosixPlatform {
   PosixShell shell_;
   PosixProcesses processes_;
   ConsoleUiHost ui_;
+  SqliteDatabase database_{mapper_};
+  PosixNet net_;
+  PosixFileIO io_{mapper_};
+  PosixComponents components_{mapper_};
+  PosixShortcuts shortcuts_{mapper_};
   updater::Platform platform_;
 };
 

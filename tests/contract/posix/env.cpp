@@ -13,6 +13,10 @@
 #include <string>
 
 #include "contract/env.h"
+#include "contract/posix/test_database.h"
+#include "contract/posix/update_server.h"
+#include "platform/posix/file_io.h"
+#include "platform/posix/net.h"
 #include "platform/posix/posix_platform.h"
 
 namespace contract {
@@ -59,10 +63,34 @@ class PosixEnv : public Env {
 
   bool IsWindows() const override { return false; }
 
+  std::string CreateTestDatabase(const std::string& folder) override {
+    return CreateSqliteFile(Host(folder + "\\project.mdb"));
+  }
+
+  std::string ServerUrl() override {
+    server_.Ensure();
+    return server_.Url();
+  }
+  fs::path ServerData() override {
+    server_.Ensure();
+    return server_.Data();
+  }
+  std::unique_ptr<updater::ports::Net> NewNet(std::chrono::milliseconds connect,
+                                              std::chrono::milliseconds total) override {
+    return std::make_unique<updater::posix::PosixNet>(updater::posix::HttpLimits{connect, total});
+  }
+  std::unique_ptr<updater::ports::FileIO> NewFileIO(std::chrono::milliseconds stall) override {
+    updater::TransferLimits limits;
+    limits.stall = stall;
+    return std::make_unique<updater::posix::PosixFileIO>(mapper_, limits);
+  }
+
  private:
   std::string root_;
   updater::posix::PosixPlatform platform_;
+  updater::posix::PathMapper mapper_{root_};
   std::atomic<int> counter_{0};
+  UpdateServer server_;
 };
 
 }  // namespace

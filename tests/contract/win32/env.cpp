@@ -1,15 +1,21 @@
 // The contract suite's environment for the win32 backend. Scratch folders lie under a root in
 // the temp folder whose name holds a blank and Chinese characters, so that every test passes
 // through the conversions to and from the ANSI code page.
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
 #include "contract/env.h"
+#include "contract/win32/test_database.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/file_io.h"
+#include "platform/win32/net.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
+#include "settings/LocalDatabase.h"
 
 namespace contract {
 
@@ -67,6 +73,32 @@ class Win32Env final : public Env {
   }
 
   bool IsWindows() const override { return true; }
+
+  // The server runs on the Linux side (scripts/with-update-server); its data folder is reached
+  // through wine's drive Z:, the root of the Unix file system.
+  std::string ServerUrl() override {
+    const char* url = std::getenv("AUTOUPDATE_TEST_SERVER");
+    return url != nullptr ? url : "";
+  }
+  fs::path ServerData() override {
+    const char* data = std::getenv("AUTOUPDATE_TEST_SERVER_DATA");
+    std::string path = data != nullptr ? data : "";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return fs::path(Utf8ToWide("Z:" + path));
+  }
+  std::unique_ptr<updater::ports::Net> NewNet(std::chrono::milliseconds connect,
+                                              std::chrono::milliseconds total) override {
+    return std::make_unique<updater::win32::Win32Net>(updater::win32::HttpLimits{connect, total});
+  }
+  std::unique_ptr<updater::ports::FileIO> NewFileIO(std::chrono::milliseconds stall) override {
+    updater::TransferLimits limits;
+    limits.stall = stall;
+    return std::make_unique<updater::win32::Win32FileIO>(limits);
+  }
+
+  std::string CreateTestDatabase(const std::string& folder) override {
+    return CreateJetDatabase(updater::LocalDatabase::ConnectionString(folder));
+  }
 
  private:
   updater::win32::Win32Platform backend_;

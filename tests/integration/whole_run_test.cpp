@@ -1,0 +1,189 @@
+// Whole runs of the Linux program in a program folder of its own against the reference server:
+// real files, a real SQLite project.mdb, the archiver and regsvr32 stand-ins, a demo client.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "contract/posix/update_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+class WholeRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "whole-run-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    prog_ = root_ / "program 中文";
+    fs::create_directories(prog_ / "DLL");
+    fs::create_directories(root_ / "Desktop");
+    fs::copy_file(AUTOUPDATE_PATH, prog_ / "autoupdate");
+    fs::copy_file(RAR_PATH, prog_ / "rar.exe");
+    fs::copy_file(REGSVR32_PATH, prog_ / "regsvr32");
+    Client(prog_ / "Trainova.dll", "1.0");
+    Sql("create table system (upserverurl text, indatetime datetime);"
+        "create table versions (version text, updatetime text, updatecmt text, versionT text);"
+        "create table projectList (project_No text, project_URL text);"
+        "insert into versions values ('1.0', 't1', '', '0');"
+        "insert into projectList values ('7', 'old');");
+    server_.Ensure();
+    for (const char* name : {"version_no", "update_time", "soft_cmt", "fault"}) {
+      fs::remove(server_.Data() / name);
+    }
+    fs::remove_all(server_.Data() / "uploads");
+    Offer("1.0", "t1");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Client(const fs::path& at, const std::string& version) {
+    WriteFile(at, "#!/bin/sh\necho \"client " + version + " [$*]\" >>" +
+                      Quote(root_ / "client.log") + "\n");
+    fs::permissions(at, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+  }
+  void Sql(const std::string& statements) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((prog_ / "project.mdb").c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << (error != nullptr ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+  }
+  std::string Query(const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open((prog_ / "project.mdb").c_str(), &db);
+    sqlite3_stmt* st = nullptr;
+    std::string out;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        if (!out.empty()) out += "|";
+        const auto* text = sqlite3_column_text(st, 0);
+        out += text != nullptr ? reinterpret_cast<const char*>(text) : "NULL";
+      }
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return out;
+  }
+  void Offer(const std::string& version, const std::string& time) {
+    WriteFile(server_.Data() / "version_no", version);
+    WriteFile(server_.Data() / "update_time", time);
+    WriteFile(server_.Data() / "soft_cmt", "说明");
+  }
+  void Package(bool corrupt = false) {
+    const fs::path tree = root_ / "package";
+    Client(tree / "Trainova.dll", "2.0");
+    WriteFile(tree / "initSystem" / "题库.txt", "题库");
+    const fs::path out = server_.Data() / "uploads" / "soft" / "setup.rar";
+    fs::create_directories(out.parent_path());
+    std::string cmd = std::string(MAKE_PACKAGE_PATH) + " " + Quote(out) + " " + Quote(tree);
+    if (corrupt) cmd += " --truncate 100";
+    ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0);
+  }
+  void Ini(const std::string& server) {
+    WriteFile(prog_ / "client.ini", "[initInfo]\r\nserver=" + server + "\r\nitem_id=\r\n");
+  }
+  // Runs the updater with input on its standard input; its exit status.
+  int Run(const std::string& input = "") {
+    WriteFile(root_ / "input", input);
+    const std::string cmd = "cd " + Quote(root_) + " && HOME=" + Quote(root_) +
+                            " XDG_DESKTOP_DIR=" + Quote(root_ / "Desktop") + " timeout 60 " +
+                            Quote(prog_ / "autoupdate") + " <input >stdout 2>stderr";
+    const int status = std::system(cmd.c_str());
+    ::usleep(300 * 1000);  // the client runs on after the updater ends
+    return WEXITSTATUS(status);
+  }
+  std::string Out() { return ReadFile(root_ / "stdout"); }
+  std::string Err() { return ReadFile(root_ / "stderr"); }
+  std::string ClientLog() { return ReadFile(root_ / "client.log"); }
+
+  fs::path root_, prog_;
+  contract::UpdateServer server_;
+};
+
+TEST_F(WholeRun, UpToDateStartsTheClientAndShowsNothing) {
+  Ini(server_.Url());
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Out(), "");
+  EXPECT_EQ(ClientLog(), "client 1.0 []\n");  // the quoted path and its trailing blank only
+}
+
+TEST_F(WholeRun, ANewerVersionIsInstalledRecordedAndStarted) {
+  Offer("2.0", "t2");
+  Package();
+  Ini(server_.Url());
+  EXPECT_EQ(Run(), 0) << Err();
+  EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  EXPECT_EQ(Query("select version||','||updatetime||','||updatecmt from versions"), "2.0,t2,说明");
+  EXPECT_EQ(ReadFile(prog_ / "7" / "题库.txt"), "题库");
+  EXPECT_EQ(ClientLog(), "client 2.0 []\n");
+
+  // The next start finds everything up to date.
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Out(), "");
+  EXPECT_EQ(ClientLog(), "client 2.0 []\nclient 2.0 []\n");
+}
+
+TEST_F(WholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
+  WriteFile(prog_ / "client.ini", "[initInfo]\r\nitem_id=\r\n");
+  EXPECT_EQ(Run("http://127.0.0.1:1\n" + server_.Url() + "\n"), 0) << Err();
+  EXPECT_EQ(Out(),
+            "[服务器连接] (warning) 服务器地址为空，请输入服务器地址！\n"
+            "[自动更新] 服务器地址连接失败，请重新输入！\n"
+            "[自动更新] 服务器地址设置成功，请重新登录！\n");
+  EXPECT_EQ(Query("select upserverurl from system"), server_.Url());
+  EXPECT_EQ(Query("select count(*) from system where indatetime is not null"), "1");
+  EXPECT_EQ(Query("select project_URL from projectList"), server_.Url().substr(7));
+  EXPECT_NE(ReadFile(prog_ / "client.ini").find("server=" + server_.Url()), std::string::npos);
+  EXPECT_EQ(ClientLog(), "client 1.0 []\n");
+}
+
+TEST_F(WholeRun, AnUnreachableServerLeadsToTheDialogAndClosingItEndsEverything) {
+  Ini("http://127.0.0.1:1");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Out(), "[系统登录] (error) 服务器连接失败，请核对服务器地址是否正确！\n");
+  EXPECT_EQ(Query("select upserverurl from system"), "http://127.0.0.1:1");
+  EXPECT_EQ(ClientLog(), "");
+}
+
+TEST_F(WholeRun, AFailedInstallationLeavesTheWindowOfferingTheUpgrade) {
+  Offer("2.0", "t2");
+  Package(/*corrupt=*/true);
+  Ini(server_.Url());
+  EXPECT_EQ(Run(), 0);  // end of input closes the window
+  EXPECT_NE(Err().find("frmUpgrade.Label2: 升级失败，解压升级包失败。"), std::string::npos)
+      << Err();
+  EXPECT_NE(Err().find("frmUpgrade.Command1: 开始升级"), std::string::npos);
+  EXPECT_EQ(Query("select version from versions"), "1.0");
+  EXPECT_EQ(ClientLog(), "");
+  EXPECT_EQ(ReadFile(prog_ / "Trainova.dll").find("2.0"), std::string::npos);
+}
+
+TEST_F(WholeRun, AMissingDllFolderEndsWithTheRuntimeErrorReport) {
+  Ini(server_.Url());
+  fs::remove_all(prog_ / "DLL");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(Out().find("运行时错误 '76'"), std::string::npos) << Out();
+  EXPECT_EQ(ClientLog(), "");
+}
+
+}  // namespace
