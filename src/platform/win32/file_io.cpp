@@ -4,6 +4,7 @@
 
 #include "platform/runtime_error.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/win32_errors.h"
 #include "platform/win32/windows_api.h"
 #include "platform/win32/wininet_transfer.h"
 
@@ -87,19 +88,7 @@ std::unique_ptr<ports::BinaryFile> Win32FileIO::OpenBinary(const std::string& pa
   // OPEN_ALWAYS: created when missing, never truncated.
   HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    switch (GetLastError()) {
-      case ERROR_PATH_NOT_FOUND:
-      case ERROR_FILE_NOT_FOUND:
-        throw RuntimeError(kErrPathNotFound, "Path not found");
-      case ERROR_INVALID_NAME:
-      case ERROR_BAD_PATHNAME:
-      case ERROR_FILENAME_EXCED_RANGE:
-        throw RuntimeError(kErrBadFileName, "Bad file name or number");
-      default:  // access denied, sharing violation, a folder of that name ...
-        throw RuntimeError(kErrPathFileAccess, "Path/File access error");
-    }
-  }
+  if (file == INVALID_HANDLE_VALUE) ThrowFileError(GetLastError());
   return std::make_unique<Win32BinaryFile>(file);
 }
 

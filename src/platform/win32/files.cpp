@@ -3,6 +3,7 @@
 
 #include "platform/runtime_error.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/win32_errors.h"
 #include "platform/win32/win32_ports.h"
 #include "platform/win32/windows_api.h"
 
@@ -79,17 +80,7 @@ bool Win32Files::FolderIsEmpty(const std::string& path) {
 
 void Win32Files::MakeFolder(const std::string& path) {
   if (CreateDirectoryA(Utf8ToAnsi(path).c_str(), nullptr)) return;
-  switch (GetLastError()) {
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_FILE_NOT_FOUND:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
-    default:  // it exists, access is denied, or the medium refuses
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
-  }
+  ThrowFileError(GetLastError());
 }
 
 std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {

@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cwctype>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "platform/runtime_error.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/win32_errors.h"
 
 namespace updater::win32 {
 
@@ -24,26 +24,9 @@ constexpr std::size_t kReadBlock = 64 * 1024;
 // long to notice before the caller stops waiting for it.
 constexpr auto kCancelGrace = std::chrono::milliseconds(1000);
 
-int HResultFromWin32(DWORD code) { return static_cast<int>(0x80070000u | (code & 0xFFFFu)); }
-
-std::string Describe(DWORD code) {
-  wchar_t* text = nullptr;
-  DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-      GetModuleHandleW(L"wininet.dll"), code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (n == 0) {
-    n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  }
-  std::wstring message = n != 0 ? std::wstring(text, n) : std::wstring();
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && std::iswspace(message.back())) message.pop_back();
-  if (message.empty()) return "WinINet error " + std::to_string(code);
-  return WideToUtf8(message);
+[[noreturn]] void Fail(DWORD code) {
+  throw RuntimeError(HResultFromWin32(code), WinInetErrorText(code));
 }
-
-[[noreturn]] void Fail(DWORD code) { throw RuntimeError(HResultFromWin32(code), Describe(code)); }
 
 // What the caller and the worker thread share. The worker may outlive a caller that gave up.
 struct Transfer {

@@ -13,6 +13,7 @@
 
 #include "platform/runtime_error.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/win32_errors.h"
 
 namespace updater::win32 {
 
@@ -22,8 +23,6 @@ constexpr DWORD kReadBlock = 64 * 1024;
 // A worker blocked in WinINet gets this long to notice its closed handles before the caller
 // stops waiting for it; the shared state keeps whatever it still touches alive.
 constexpr auto kStopGrace = std::chrono::milliseconds(2000);
-
-int HResultFromWin32(DWORD code) { return static_cast<int>(0x80070000u | (code & 0xFFFFu)); }
 
 }  // namespace
 
