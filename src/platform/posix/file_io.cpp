@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/buffered_file.h"
 #include "platform/posix/curl_transfer.h"
 #include "platform/runtime_error.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int kErrDiskFull = 61;
 constexpr int kErrDeviceIo = 57;
-constexpr std::size_t kWriteBlock = 256 * 1024;
 
 [[noreturn]] void FailOpen(int error) {
   switch (error) {
@@ -31,52 +31,14 @@ constexpr std::size_t kWriteBlock = 256 * 1024;
   }
 }
 
-class PosixBinaryFile final : public ports::BinaryFile {
+class PosixBinaryFile final : public BufferedBinaryFile {
  public:
-  explicit PosixBinaryFile(int fd) : fd_(fd) { pending_.reserve(kWriteBlock); }
-  ~PosixBinaryFile() override {
-    try {
-      Close();
-    } catch (const RuntimeError&) {
-      // Closing on the way out of an error: the first error is the one reported.
-    }
-  }
-
-  void Write(const std::string& bytes) override {
-    if (fd_ < 0) throw RuntimeError(kErrBadFileName, "Bad file name or number");
-    if (pending_.size() + bytes.size() > kWriteBlock) Flush();
-    if (bytes.size() >= kWriteBlock) {
-      WriteAll(bytes.data(), bytes.size());
-    } else {
-      pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    }
-  }
-
-  void Close() override {
-    if (fd_ < 0) return;
-    try {
-      Flush();
-    } catch (const RuntimeError&) {
-      ::close(fd_);
-      fd_ = -1;
-      throw;
-    }
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0 && errno != EINTR) Fail(errno);
-  }
+  explicit PosixBinaryFile(int fd) : fd_(fd) {}
+  ~PosixBinaryFile() override { CloseQuietly(); }
 
  private:
-  [[noreturn]] static void Fail(int error) {
-    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
-    throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
-  }
-  void Flush() {
-    if (pending_.empty()) return;
-    WriteAll(pending_.data(), pending_.size());
-    pending_.clear();
-  }
-  void WriteAll(const char* data, std::size_t size) {
+  bool IsOpen() const override { return fd_ >= 0; }
+  void WriteAll(const char* data, std::size_t size) override {
     while (size > 0) {
       const ssize_t n = ::write(fd_, data, size);
       if (n < 0) {
@@ -87,9 +49,18 @@ class PosixBinaryFile final : public ports::BinaryFile {
       size -= static_cast<std::size_t>(n);
     }
   }
+  void Release(bool report) override {
+    const int closed = ::close(fd_);
+    const int error = errno;
+    fd_ = -1;
+    if (report && closed != 0 && error != EINTR) Fail(error);
+  }
+  [[noreturn]] static void Fail(int error) {
+    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
+    throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
+  }
 
   int fd_;
-  std::vector<char> pending_;
 };
 
 }  // namespace

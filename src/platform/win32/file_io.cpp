@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/buffered_file.h"
 #include "platform/runtime_error.h"
 #include "platform/win32/ansi.h"
 #include "platform/win32/win32_errors.h"
@@ -14,51 +15,15 @@ namespace {
 
 constexpr int kErrDiskFull = 61;
 constexpr int kErrDeviceIo = 57;
-constexpr std::size_t kWriteBlock = 256 * 1024;
 
-class Win32BinaryFile final : public ports::BinaryFile {
+class Win32BinaryFile final : public BufferedBinaryFile {
  public:
-  explicit Win32BinaryFile(HANDLE file) : file_(file) { pending_.reserve(kWriteBlock); }
-  ~Win32BinaryFile() override {
-    try {
-      Close();
-    } catch (const RuntimeError&) {
-      // Closing on the way out of an error: the first error is the one reported.
-    }
-  }
-
-  void Write(const std::string& bytes) override {
-    if (file_ == INVALID_HANDLE_VALUE)
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
-    if (pending_.size() + bytes.size() > kWriteBlock) Flush();
-    if (bytes.size() >= kWriteBlock) {
-      WriteAll(bytes.data(), bytes.size());
-    } else {
-      pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    }
-  }
-
-  void Close() override {
-    if (file_ == INVALID_HANDLE_VALUE) return;
-    HANDLE file = file_;
-    try {
-      Flush();
-    } catch (const RuntimeError&) {
-      file_ = INVALID_HANDLE_VALUE;
-      CloseHandle(file);
-      throw;
-    }
-    file_ = INVALID_HANDLE_VALUE;
-    CloseHandle(file);
-  }
+  explicit Win32BinaryFile(HANDLE file) : file_(file) {}
+  ~Win32BinaryFile() override { CloseQuietly(); }
 
  private:
-  void Flush() {
-    if (pending_.empty()) return;
-    WriteAll(pending_.data(), pending_.size());
-    pending_.clear();
-  }
-  void WriteAll(const char* data, std::size_t size) {
+  bool IsOpen() const override { return file_ != INVALID_HANDLE_VALUE; }
+  void WriteAll(const char* data, std::size_t size) override {
     while (size > 0) {
       const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
       DWORD written = 0;
@@ -73,9 +38,12 @@ class Win32BinaryFile final : public ports::BinaryFile {
       size -= written;
     }
   }
+  void Release(bool) override {
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
 
   HANDLE file_;
-  std::vector<char> pending_;
 };
 
 }  // namespace
