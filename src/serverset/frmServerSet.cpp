@@ -1,5 +1,6 @@
 #include "serverset/frmServerSet.h"
 
+#include "platform/client.h"
 #include "protocol/Exchange.h"
 #include "protocol/Probes.h"
 #include "settings/LocalDatabase.h"
@@ -64,7 +65,7 @@ void frmServerSet::Command1_Click() {
   ClientIni::Write(pf_, programFolder_, ClientIni::kServer, txtUrl.Text);
 
   pf_.ui->MsgBox("服务器地址设置成功，请重新登录！", ports::MsgIcon::None, "自动更新");
-  pf_.processes->Start("\"" + programFolder_ + "\\Trainova.dll\" ", ports::ShowState::Normal);
+  pf_.processes->Start(ClientCommandLine(programFolder_), ports::ShowState::Normal);
   pf_.ui->End();
 }
 

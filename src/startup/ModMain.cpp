@@ -6,20 +6,20 @@
 #include "startup/modCheckFileReg.h"
 #include "ui/events.h"
 #include "upgrade/frmUpgrade.h"
+#include "util/text.h"
 
 namespace updater::ModMain {
 
 namespace {
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // Copies the component from the DLL folder into the system folder and has regsvr32 register
 // it there; a failed copy is reported for this file and the loop goes on.
 void CopyAndRegister(Platform& pf, CFileSystem& fs, const std::string& dllFolder,
                      const std::string& name) {
   if (fs.CopyFolderOrFile(dllFolder + "\\" + name, Module1::GetSystemFolder(pf) + "\\") == 0) {
-    pf.processes->Start("regsvr32 " + Quoted(Module1::GetSystemFolder(pf) + "\\" + name) + " -s",
-                        ports::ShowState::MinimizedFocus);
+    pf.processes->Start(
+        "regsvr32 " + text::Quoted(Module1::GetSystemFolder(pf) + "\\" + name) + " -s",
+        ports::ShowState::MinimizedFocus);
   } else {
     pf.ui->MsgBox("文件" + name + "注册失败，请重试", ports::MsgIcon::None, "自动更新");
   }

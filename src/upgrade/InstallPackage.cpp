@@ -6,12 +6,9 @@
 #include "platform/runtime_error.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/frmUpgrade.h"
+#include "util/text.h"
 
 namespace updater {
-
-namespace {
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-}  // namespace
 
 void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
   const std::string& P = programFolder_;
@@ -43,9 +40,9 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
   bool unpacked = false;
   if (pf_.files->FileExists(packagePath)) {
     step([&] {
-      const auto exitCode =
-          Module1::RunAndWait(pf_, Quoted(P + "\\rar.exe") + " x " + Quoted(packagePath) + " " +
-                                       Quoted(P + "\\Tmp") + " -y");
+      const auto exitCode = Module1::RunAndWait(pf_, text::Quoted(P + "\\rar.exe") + " x " +
+                                                         text::Quoted(packagePath) + " " +
+                                                         text::Quoted(P + "\\Tmp") + " -y");
       unpacked = exitCode.has_value() && *exitCode == 0;
     });
   }
@@ -117,7 +114,7 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
       if (pf_.files->FileExists(P + "\\tmp\\system32\\evalcom.dll")) {
         step([&] {
           const std::string S = Module1::GetSystemFolder(pf_);
-          pf_.processes->Start("regsvr32 " + Quoted(S + "\\evalcom.dll") + " -s",
+          pf_.processes->Start("regsvr32 " + text::Quoted(S + "\\evalcom.dll") + " -s",
                                ports::ShowState::MinimizedFocus);
         });
       }

@@ -1,5 +1,6 @@
 // The upgrade window's controller: the automatic run of Form_Load and the command button.
 #include "filesystem/CFileSystem.h"
+#include "platform/client.h"
 #include "serverset/frmServerSet.h"
 #include "settings/LocalDatabase.h"
 #include "ui/events.h"
@@ -104,9 +105,7 @@ void frmUpgrade::Command1_Click() {
 }
 
 void frmUpgrade::StartClientAndEnd() {
-  // The path is quoted so that a program folder with blanks starts the client and nothing else;
-  // the trailing blank stays as the client expects it.
-  pf_.processes->Start("\"" + programFolder_ + "\\Trainova.dll\" ", ports::ShowState::Normal);
+  pf_.processes->Start(ClientCommandLine(programFolder_), ports::ShowState::Normal);
   pf_.ui->End();
 }
 

@@ -46,6 +46,15 @@ std::string Utf8DropIncompleteTail(std::string_view s) {
   return std::string(s);
 }
 
+std::string Quoted(std::string_view path) {
+  std::string out;
+  out.reserve(path.size() + 2);
+  out.push_back('"');
+  out.append(path);
+  out.push_back('"');
+  return out;
+}
+
 std::string AsciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out) {

@@ -15,6 +15,9 @@ std::string Utf8Prefix(std::string_view s, std::size_t n);
 // Drops an incomplete multi-byte sequence at the end of a UTF-8 text cut at a byte count.
 std::string Utf8DropIncompleteTail(std::string_view s);
 
+// The path in double quotes, so that a command line keeps a path with blanks in one piece.
+std::string Quoted(std::string_view path);
+
 // Case-insensitive comparison of ASCII letters; other bytes compare as they are.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string AsciiLower(std::string_view s);
