@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/posix/posix_platform.h"
+#include "backends/posix/platform.h"
 #include "quiet_ui.h"
 #include "upgrade/frmUpgrade.h"
 

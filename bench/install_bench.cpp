@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/posix/posix_platform.h"
+#include "backends/posix/platform.h"
 #include "quiet_ui.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/frmUpgrade.h"

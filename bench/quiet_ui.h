@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/ui_port.h"
+#include "ports/ui.h"
 
 class QuietUi : public updater::ports::UiHost {
  public:

@@ -1,6 +1,6 @@
 // Entry point of the Linux build: the posix backend with the console host, in the folder of
 // the executable.
-#include "platform/posix/posix_platform.h"
+#include "backends/posix/platform.h"
 #include "startup/ModMain.h"
 
 int main() {

@@ -1,6 +1,6 @@
 // Entry point of the Windows program: the win32 backend in the folder of the executable.
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/windows_api.h"
+#include "backends/win32/platform.h"
+#include "backends/win32/windows_api.h"
 #include "startup/ModMain.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

@@ -1,6 +1,6 @@
 #include "filesystem/CFileSystem.h"
 
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 #include "util/text.h"
 
 namespace updater {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
+#include "ports/platform.h"
 
 namespace updater::protocol {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
+#include "ports/platform.h"
 
 namespace updater::protocol {
 

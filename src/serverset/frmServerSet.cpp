@@ -1,6 +1,6 @@
 #include "serverset/frmServerSet.h"
 
-#include "platform/client.h"
+#include "helpers/client.h"
 #include "protocol/Exchange.h"
 #include "protocol/Probes.h"
 #include "settings/LocalDatabase.h"

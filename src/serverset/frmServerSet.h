@@ -4,9 +4,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
-#include "ui/controls.h"
-#include "ui/form.h"
+#include "ports/form.h"
+#include "ports/platform.h"
 
 namespace updater {
 

@@ -1,6 +1,6 @@
 #include "settings/LocalDatabase.h"
 
-#include "platform/Module1.h"
+#include "helpers/Module1.h"
 
 namespace updater::LocalDatabase {
 

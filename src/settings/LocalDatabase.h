@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
+#include "ports/platform.h"
 
 namespace updater::LocalDatabase {
 

@@ -1,8 +1,8 @@
 #include "startup/ModMain.h"
 
 #include "filesystem/CFileSystem.h"
-#include "platform/Module1.h"
-#include "platform/frmPleaseWait.h"
+#include "helpers/Module1.h"
+#include "startup/frmPleaseWait.h"
 #include "startup/modCheckFileReg.h"
 #include "ui/events.h"
 #include "upgrade/frmUpgrade.h"

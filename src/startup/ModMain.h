@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "platform/platform.h"
+#include "ports/platform.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace updater::ModMain {

@@ -1,6 +1,6 @@
 #include "startup/modCheckFileReg.h"
 
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 #include "settings/LocalDatabase.h"
 
 namespace updater::modCheckFileReg {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "ports/platform.h"
 
 namespace updater::modCheckFileReg {
 

@@ -2,8 +2,8 @@
 // Window events and start-up trap nothing themselves: an error that reaches them ends the
 // program with the run-time error report.
 
-#include "platform/platform.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
+#include "ports/platform.h"
 
 namespace updater::ui {
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace updater {

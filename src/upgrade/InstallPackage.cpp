@@ -2,8 +2,8 @@
 // program folder, the project folders and the system folder, register evalcom.dll, and record
 // the version the server announced.
 #include "filesystem/CFileSystem.h"
-#include "platform/Module1.h"
-#include "platform/runtime_error.h"
+#include "helpers/Module1.h"
+#include "ports/errors.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/frmUpgrade.h"
 #include "util/text.h"

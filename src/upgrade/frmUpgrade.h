@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "ui/controls.h"
-#include "ui/form.h"
+#include "ports/form.h"
+#include "ports/platform.h"
 
 namespace updater {
 

@@ -1,6 +1,6 @@
 // The upgrade window's controller: the automatic run of Form_Load and the command button.
 #include "filesystem/CFileSystem.h"
-#include "platform/client.h"
+#include "helpers/client.h"
 #include "serverset/frmServerSet.h"
 #include "settings/LocalDatabase.h"
 #include "ui/events.h"

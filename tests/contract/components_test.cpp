@@ -8,7 +8,7 @@
 #include "startup/modCheckFileReg.h"
 
 #ifdef _WIN32
-#include "platform/win32/windows_api.h"
+#include "backends/win32/windows_api.h"
 #else
 #include <stdlib.h>
 #endif

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "contract/fixture.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 #include "settings/LocalDatabase.h"
 
 namespace contract {

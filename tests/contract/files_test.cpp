@@ -1,6 +1,6 @@
 // Existence tests, making a folder and listing one.
 #include "contract/fixture.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 
 namespace contract {
 namespace {

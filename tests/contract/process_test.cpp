@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "contract/fixture.h"
-#include "platform/Module1.h"
-#include "platform/runtime_error.h"
+#include "helpers/Module1.h"
+#include "ports/errors.h"
 
 namespace contract {
 namespace {

@@ -1,6 +1,6 @@
 // ReadIniValue and WriteIniValue over the backend's profile-string service.
 #include "contract/fixture.h"
-#include "platform/Module1.h"
+#include "helpers/Module1.h"
 
 namespace contract {
 namespace {

@@ -11,8 +11,8 @@
 #include "util/text.h"
 
 #ifdef _WIN32
-#include "platform/win32/ansi.h"
-#include "platform/win32/windows_api.h"
+#include "backends/win32/ansi.h"
+#include "backends/win32/windows_api.h"
 // After windows.h, whose types it needs.
 #include <shlobj.h>
 #else

@@ -2,7 +2,7 @@
 #include <regex>
 
 #include "contract/fixture.h"
-#include "platform/Module1.h"
+#include "helpers/Module1.h"
 
 namespace contract {
 namespace {

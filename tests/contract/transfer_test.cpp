@@ -9,7 +9,7 @@
 #include <string>
 
 #include "contract/fixture.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 
 namespace contract {
 namespace {

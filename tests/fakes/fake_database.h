@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
+#include "ports/platform.h"
 #include "util/text.h"
 
 namespace fakes {

@@ -13,8 +13,8 @@
 #include "fakes/fake_database.h"
 #include "fakes/fake_io.h"
 #include "fakes/fake_net.h"
-#include "platform/platform.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
+#include "ports/platform.h"
 
 namespace fakes {
 

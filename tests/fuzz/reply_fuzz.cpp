@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/posix/libxml_document.h"
-#include "platform/runtime_error.h"
+#include "backends/posix/xml_document.h"
+#include "ports/errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const char* const kNames[] = {"error",       "version_no", "update_time", "soft_cmt", "bm",

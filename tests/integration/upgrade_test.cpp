@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "backends/posix/file_io.h"
+#include "backends/posix/platform.h"
 #include "contract/posix/update_server.h"
-#include "platform/posix/file_io.h"
-#include "platform/posix/posix_platform.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/frmUpgrade.h"
 

@@ -2,11 +2,11 @@
 // stopped, for screenshots: show_forms upgrade | serverset | pleasewait.
 #include <cstring>
 
+#include "backends/win32/platform.h"
+#include "backends/win32/windows_api.h"
 #include "contract/win32/mirror_form.h"
-#include "platform/frmPleaseWait.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/windows_api.h"
 #include "serverset/frmServerSet.h"
+#include "startup/frmPleaseWait.h"
 #include "upgrade/frmUpgrade.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

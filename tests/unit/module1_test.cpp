@@ -1,4 +1,4 @@
-#include "platform/Module1.h"
+#include "helpers/Module1.h"
 
 #include <gtest/gtest.h>
 

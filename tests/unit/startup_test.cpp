@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_platform.h"
-#include "platform/frmPleaseWait.h"
 #include "protocol/Exchange.h"
 #include "startup/ModMain.h"
+#include "startup/frmPleaseWait.h"
 #include "startup/modCheckFileReg.h"
 
 namespace {

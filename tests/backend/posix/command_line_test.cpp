@@ -1,4 +1,4 @@
-#include "platform/posix/command_line.h"
+#include "backends/posix/emulation/command_line.h"
 
 #include <gtest/gtest.h>
 

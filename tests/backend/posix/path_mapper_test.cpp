@@ -1,4 +1,4 @@
-#include "platform/posix/path_mapper.h"
+#include "backends/posix/emulation/path_mapper.h"
 
 #include <gtest/gtest.h>
 

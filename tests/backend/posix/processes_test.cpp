@@ -1,7 +1,7 @@
 // Starting programs: how a program name is found, which arguments are mapped, and what becomes
 // of children that nobody waits for.
 
-#include "platform/posix/processes.h"
+#include "backends/posix/processes.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "backend/posix/temp_folder.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 
 namespace updater::posix {
 namespace {

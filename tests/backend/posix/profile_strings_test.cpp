@@ -1,4 +1,4 @@
-#include "platform/posix/profile_strings.h"
+#include "backends/posix/profile_strings.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // What the shell emulation does beyond what the contract suite can see: where the trash is and
 // what it records, links, read-only files, and targets kept whole when a copy fails.
 
-#include "platform/posix/shell.h"
+#include "backends/posix/shell.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "backend/posix/temp_folder.h"
-#include "platform/posix/trash.h"
+#include "backends/posix/emulation/trash.h"
 
 namespace updater::posix {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/shortcuts.h"
+#include "backends/posix/shortcuts.h"
 
 #include <gtest/gtest.h>
 

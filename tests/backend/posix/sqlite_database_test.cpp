@@ -1,4 +1,4 @@
-#include "platform/posix/sqlite_database.h"
+#include "backends/posix/database.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "backend/posix/temp_folder.h"
-#include "platform/runtime_error.h"
+#include "ports/errors.h"
 
 namespace updater::posix {
 namespace {

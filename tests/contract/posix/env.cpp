@@ -12,12 +12,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "backends/posix/file_io.h"
+#include "backends/posix/net.h"
+#include "backends/posix/platform.h"
 #include "contract/env.h"
 #include "contract/posix/test_database.h"
 #include "contract/posix/update_server.h"
-#include "platform/posix/file_io.h"
-#include "platform/posix/net.h"
-#include "platform/posix/posix_platform.h"
 
 namespace contract {
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <system_error>
 
+#include "backends/win32/ansi.h"
+#include "backends/win32/file_io.h"
+#include "backends/win32/net.h"
+#include "backends/win32/platform.h"
+#include "backends/win32/windows_api.h"
 #include "contract/env.h"
 #include "contract/win32/test_database.h"
-#include "platform/win32/ansi.h"
-#include "platform/win32/file_io.h"
-#include "platform/win32/net.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/windows_api.h"
 #include "settings/LocalDatabase.h"
 
 namespace contract {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/form.h"
+#include "ports/form.h"
 
 namespace contract {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/win32/ansi.h"
-#include "platform/win32/windows_api.h"
+#include "backends/win32/ansi.h"
+#include "backends/win32/windows_api.h"
 // windows.h is included lean; ADOX is reached through OLE automation.
 #include <ole2.h>
 #include <oleauto.h>

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <thread>
 
+#include "backends/win32/windows_api.h"
 #include "contract/fixture.h"
-#include "platform/runtime_error.h"
-#include "platform/win32/windows_api.h"
+#include "ports/errors.h"
 
 namespace contract {
 namespace {

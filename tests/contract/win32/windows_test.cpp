@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "backends/win32/ansi.h"
+#include "backends/win32/ui.h"
+#include "backends/win32/windows_api.h"
 #include "contract/env.h"
 #include "contract/win32/mirror_form.h"
-#include "platform/frmPleaseWait.h"
-#include "platform/win32/ansi.h"
-#include "platform/win32/ui_host.h"
-#include "platform/win32/windows_api.h"
+#include "startup/frmPleaseWait.h"
 // commctrl.h needs the types of windows.h.
 #include <commctrl.h>
 #include "serverset/frmServerSet.h"

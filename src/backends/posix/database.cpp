@@ -1,0 +1,409 @@
+#include "backends/posix/database.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <utility>
+
+#include "ports/errors.h"
+#include "util/text.h"
+
+namespace updater::posix {
+
+namespace {
+
+using Value = std::optional<std::string>;  // nullopt is Null
+
+std::string_view TrimBlanks(std::string_view s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+[[noreturn]] void ThrowAdo(int number) {
+  const char* text = ado::ErrorText(number);
+  throw RuntimeError(number, text != nullptr ? text : "Operation is not allowed.");
+}
+
+[[noreturn]] void ThrowSqlite(sqlite3* db, int rc) {
+  const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  int number = ado::kGeneric;
+  const int primary = rc & 0xff;
+  if (message.starts_with("no such table")) {
+    number = ado::kMissingTable;
+  } else if (message.starts_with("no such column")) {
+    number = ado::kMissingColumn;
+  } else if (message.find("syntax error") != std::string::npos ||
+             message.find("incomplete input") != std::string::npos) {
+    number = ado::kSyntax;
+  } else if (primary == SQLITE_CONSTRAINT) {
+    number = ado::kIntegrity;
+  } else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+    throw RuntimeError(number, "Could not update; currently locked (" + message + ").");
+  }
+  throw RuntimeError(number, message);
+}
+
+// The open file, shared by a connection and the recordsets made from it; db is null once the
+// connection is closed.
+struct Link {
+  sqlite3* db = nullptr;
+  ~Link() {
+    if (db != nullptr) sqlite3_close_v2(db);
+  }
+};
+
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql) : db_(db) {
+    const char* tail = nullptr;
+    const int rc =
+        sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &stmt_, &tail);
+    if (rc != SQLITE_OK) ThrowSqlite(db, rc);
+    // One statement per call, as Jet takes it: text after the first one is an error.
+    if (tail != nullptr && !TrimBlanks(std::string_view(tail)).empty() &&
+        TrimBlanks(std::string_view(tail)) != ";") {
+      throw RuntimeError(ado::kSyntax, "Characters found after end of SQL statement.");
+    }
+    if (stmt_ == nullptr) throw RuntimeError(ado::kSyntax, "The statement is empty.");
+  }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  int ParameterCount() const { return sqlite3_bind_parameter_count(stmt_); }
+  void Bind(int index, const Value& value) {
+    const int rc = value ? sqlite3_bind_text(stmt_, index, value->data(),
+                                             static_cast<int>(value->size()), SQLITE_TRANSIENT)
+                         : sqlite3_bind_null(stmt_, index);
+    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+  }
+  void BindRowid(int index, std::int64_t rowid) {
+    const int rc = sqlite3_bind_int64(stmt_, index, rowid);
+    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
+  }
+  // True while there is a row to read.
+  bool Step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    ThrowSqlite(db_, rc);
+  }
+  void RunToEnd() {
+    while (Step()) {
+    }
+  }
+  int ColumnCount() const { return sqlite3_column_count(stmt_); }
+  std::string ColumnName(int i) const {
+    const char* name = sqlite3_column_name(stmt_, i);
+    return name != nullptr ? name : "";
+  }
+  // Any type reads as its text.
+  Value Column(int i) const {
+    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return std::nullopt;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+    return std::string(text != nullptr ? text : "",
+                       static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
+  }
+  std::int64_t ColumnInt64(int i) const { return sqlite3_column_int64(stmt_, i); }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+std::string QuoteName(const std::string& name) {
+  std::string quoted = "\"";
+  for (const char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
+
+class SqliteRecordset final : public ports::Recordset {
+ public:
+  explicit SqliteRecordset(std::shared_ptr<Link> link) : link_(std::move(link)) {}
+
+  void SetCursorLocation(int) override { RequireClosed(); }
+  void SetCursorType(int) override { RequireClosed(); }
+  void SetLockType(int) override { RequireClosed(); }
+
+  void Open(const std::string& source) override {
+    RequireClosed();
+    if (link_->db == nullptr) ThrowAdo(ado::kConnectionUnusable);
+    // "select * from T ..." also fetches the rowid, by which a changed row is written back;
+    // any other statement gives a recordset that can only be read.
+    static const std::regex kSelectAll(R"(^\s*select\s+\*\s+from\s+(\w+)(\s.*)?$)",
+                                       std::regex::icase);
+    std::smatch m;
+    table_.clear();
+    std::string sql = source;
+    if (std::regex_match(source, m, kSelectAll)) {
+      table_ = m[1].str();
+      sql = "select rowid, * from " + QuoteName(table_) + m[2].str();
+    }
+    const int first = table_.empty() ? 0 : 1;
+    Statement st(link_->db, sql);
+    columns_.clear();
+    for (int i = first; i < st.ColumnCount(); ++i) columns_.push_back(st.ColumnName(i));
+    rows_.clear();
+    while (st.Step()) rows_.push_back(ReadRow(st, first));
+    pos_ = 0;
+    mode_ = Mode::kNone;
+    open_ = true;
+  }
+
+  bool IsEOF() override {
+    RequireOpen();
+    return mode_ != Mode::kAdd && pos_ >= rows_.size();
+  }
+
+  std::string Field(const std::string& name) override {
+    RequireOpen();
+    const std::size_t i = ColumnIndex(name);
+    if (mode_ != Mode::kNone) return pending_[i].value_or("");
+    if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
+    return rows_[pos_].values[i].value_or("");
+  }
+
+  void SetField(const std::string& name, const std::string& value) override {
+    RequireOpen();
+    const std::size_t i = ColumnIndex(name);
+    if (mode_ == Mode::kNone) {
+      if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
+      RequireUpdatable();
+      mode_ = Mode::kEdit;
+      pending_ = rows_[pos_].values;
+      dirty_.assign(columns_.size(), false);
+    }
+    pending_[i] = value;
+    dirty_[i] = true;
+  }
+
+  void SetFieldDate(const std::string& name, const ports::DateTime& v) override {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day,
+                  v.hour, v.minute, v.second);
+    SetField(name, text);
+  }
+
+  void AddNew() override {
+    RequireOpen();
+    RequireUpdatable();
+    // A row being edited is stored first, as ADO does.
+    if (mode_ != Mode::kNone) Update();
+    mode_ = Mode::kAdd;
+    pending_.assign(columns_.size(), std::nullopt);
+    dirty_.assign(columns_.size(), false);
+  }
+
+  void Update() override {
+    RequireOpen();
+    if (mode_ == Mode::kNone) return;
+    if (link_->db == nullptr) ThrowAdo(ado::kConnectionUnusable);
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (dirty_[i]) changed.push_back(i);
+    }
+    if (mode_ == Mode::kEdit) {
+      if (!changed.empty()) {
+        std::string sql = "update " + QuoteName(table_) + " set ";
+        for (std::size_t k = 0; k < changed.size(); ++k) {
+          sql += (k == 0 ? "" : ", ") + QuoteName(columns_[changed[k]]) + "=?";
+        }
+        Statement st(link_->db, sql + " where rowid=?");
+        int index = 1;
+        for (const std::size_t i : changed) st.Bind(index++, pending_[i]);
+        st.BindRowid(index, rows_[pos_].rowid);
+        st.RunToEnd();
+      }
+      rows_[pos_].values = pending_;
+    } else {
+      std::string sql = "insert into " + QuoteName(table_);
+      if (changed.empty()) {
+        sql += " default values";
+      } else {
+        std::string names, marks;
+        for (const std::size_t i : changed) {
+          names += (names.empty() ? "" : ", ") + QuoteName(columns_[i]);
+          marks += marks.empty() ? "?" : ", ?";
+        }
+        sql += " (" + names + ") values (" + marks + ")";
+      }
+      Statement st(link_->db, sql);
+      int index = 1;
+      for (const std::size_t i : changed) st.Bind(index++, pending_[i]);
+      st.RunToEnd();
+      rows_.push_back(ReadBack(sqlite3_last_insert_rowid(link_->db)));
+      pos_ = rows_.size() - 1;
+    }
+    mode_ = Mode::kNone;
+  }
+
+  void MoveNext() override {
+    RequireOpen();
+    if (mode_ != Mode::kNone) Update();
+    if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
+    ++pos_;
+  }
+
+  void Close() override {
+    RequireOpen();
+    if (mode_ != Mode::kNone) ThrowAdo(ado::kNotAllowedInContext);
+    open_ = false;
+    rows_.clear();
+    columns_.clear();
+  }
+
+ private:
+  enum class Mode { kNone, kEdit, kAdd };
+  struct Row {
+    std::int64_t rowid = 0;
+    std::vector<Value> values;
+  };
+
+  static Row ReadRow(const Statement& st, int first) {
+    Row row;
+    if (first == 1) row.rowid = st.ColumnInt64(0);
+    for (int i = first; i < st.ColumnCount(); ++i) row.values.push_back(st.Column(i));
+    return row;
+  }
+
+  // The stored row as the table now holds it, defaults included.
+  Row ReadBack(std::int64_t rowid) {
+    Statement st(link_->db, "select rowid, * from " + QuoteName(table_) + " where rowid=?");
+    st.BindRowid(1, rowid);
+    if (!st.Step()) throw RuntimeError(ado::kGeneric, "The new row cannot be read back.");
+    return ReadRow(st, 1);
+  }
+
+  std::size_t ColumnIndex(const std::string& name) const {
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (text::EqualsNoCase(columns_[i], name)) return i;
+    }
+    ThrowAdo(ado::kItemNotFound);
+  }
+  void RequireOpen() const {
+    if (!open_) ThrowAdo(ado::kObjectClosed);
+  }
+  void RequireClosed() const {
+    if (open_) ThrowAdo(ado::kObjectOpen);
+  }
+  void RequireUpdatable() const {
+    if (table_.empty()) {
+      ThrowAdo(ado::kNotUpdatable);
+    }
+  }
+
+  std::shared_ptr<Link> link_;
+  bool open_ = false;
+  std::string table_;  // empty for a statement whose rows cannot be written back
+  std::vector<std::string> columns_;
+  std::vector<Row> rows_;
+  std::size_t pos_ = 0;
+  Mode mode_ = Mode::kNone;
+  std::vector<Value> pending_;
+  std::vector<bool> dirty_;
+};
+
+class SqliteConnection final : public ports::Connection {
+ public:
+  SqliteConnection(const PathMapper& mapper, std::chrono::milliseconds busyTimeout)
+      : mapper_(mapper), busyTimeout_(busyTimeout) {}
+
+  void Open(const std::string& connectionString, const std::string&, const std::string&,
+            int) override {
+    if (link_ && link_->db != nullptr) ThrowAdo(ado::kObjectOpen);
+    const std::string source = DataSourceOf(connectionString);
+    if (source.empty()) throw RuntimeError(ado::kGeneric, "The connection names no data source.");
+    const std::filesystem::path host = mapper_.Map(source);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(host, ec)) {
+      throw RuntimeError(ado::kGeneric, "Could not find file '" + source + "'.");
+    }
+    // SQLite would take an empty file for an empty database; Jet takes it for none.
+    if (std::filesystem::file_size(host, ec) == 0) {
+      throw RuntimeError(ado::kGeneric, "Unrecognized database format '" + source + "'.");
+    }
+    auto link = std::make_shared<Link>();
+    // Never SQLITE_OPEN_CREATE: a missing database must fail, not appear empty.
+    const int rc = sqlite3_open_v2(host.c_str(), &link->db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+      const std::string why = link->db != nullptr ? sqlite3_errmsg(link->db) : sqlite3_errstr(rc);
+      throw RuntimeError(ado::kGeneric, "Could not open file '" + source + "' (" + why + ").");
+    }
+    sqlite3_busy_timeout(link->db, static_cast<int>(busyTimeout_.count()));
+    // SQLite reads the header lazily; look now, so that a file of another kind fails here.
+    try {
+      Statement(link->db, "select count(*) from sqlite_master").RunToEnd();
+    } catch (const RuntimeError& e) {
+      throw RuntimeError(ado::kGeneric, "Unrecognized database format '" + source + "' (" +
+                                            e.description() + ").");
+    }
+    link_ = std::move(link);
+  }
+
+  std::unique_ptr<ports::Recordset> NewRecordset() override {
+    if (!link_ || link_->db == nullptr) ThrowAdo(ado::kConnectionUnusable);
+    return std::make_unique<SqliteRecordset>(link_);
+  }
+
+  void Execute(const std::string& sql, const std::vector<std::string>& parameters, int) override {
+    if (!link_ || link_->db == nullptr) ThrowAdo(ado::kConnectionUnusable);
+    Statement st(link_->db, sql);
+    if (st.ParameterCount() != static_cast<int>(parameters.size())) {
+      throw RuntimeError(ado::kGeneric, "The statement takes " +
+                                            std::to_string(st.ParameterCount()) + " parameters; " +
+                                            std::to_string(parameters.size()) + " were given.");
+    }
+    for (std::size_t i = 0; i < parameters.size(); ++i) {
+      st.Bind(static_cast<int>(i) + 1, parameters[i]);
+    }
+    st.RunToEnd();
+  }
+
+  void Close() override {
+    if (!link_ || link_->db == nullptr) ThrowAdo(ado::kObjectClosed);
+    sqlite3_close_v2(link_->db);
+    link_->db = nullptr;
+  }
+
+ private:
+  const PathMapper& mapper_;
+  std::chrono::milliseconds busyTimeout_;
+  std::shared_ptr<Link> link_;
+};
+
+}  // namespace
+
+std::string DataSourceOf(std::string_view connectionString) {
+  std::size_t start = 0;
+  while (start <= connectionString.size()) {
+    std::size_t end = connectionString.find(';', start);
+    if (end == std::string_view::npos) end = connectionString.size();
+    const std::string_view part = connectionString.substr(start, end - start);
+    const std::size_t eq = part.find('=');
+    if (eq != std::string_view::npos &&
+        text::EqualsNoCase(TrimBlanks(part.substr(0, eq)), "data source")) {
+      std::string_view value = TrimBlanks(part.substr(eq + 1));
+      if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+          value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+      }
+      return std::string(value);
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+std::unique_ptr<ports::Connection> SqliteDatabase::NewConnection() {
+  return std::make_unique<SqliteConnection>(mapper_, busyTimeout_);
+}
+
+}  // namespace updater::posix

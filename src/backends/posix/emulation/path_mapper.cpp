@@ -1,0 +1,80 @@
+#include "backends/posix/emulation/path_mapper.h"
+
+#include <system_error>
+#include <vector>
+
+#include "util/text.h"
+
+namespace updater::posix {
+
+namespace fs = std::filesystem;
+
+bool HasDriveLetter(std::string_view corePath) {
+  return corePath.size() >= 2 && corePath[1] == ':' &&
+         ((corePath[0] >= 'A' && corePath[0] <= 'Z') || (corePath[0] >= 'a' && corePath[0] <= 'z'));
+}
+
+PathMapper::PathMapper(fs::path programFolder) : programFolder_(std::move(programFolder)) {}
+
+std::string PathMapper::MatchEntry(const fs::path& folder, const std::string& name) {
+  std::error_code ec;
+  if (fs::exists(fs::symlink_status(folder / name, ec))) return name;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return name;
+  // Directory order is arbitrary; pick the smallest matching name so the choice is stable.
+  std::string best;
+  bool found = false;
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    const std::string entry = it->path().filename().string();
+    if (text::EqualsNoCase(entry, name) && (!found || entry < best)) {
+      best = entry;
+      found = true;
+    }
+  }
+  return found ? best : name;
+}
+
+fs::path PathMapper::Map(std::string_view corePath) const {
+  std::string s(corePath);
+  for (char& c : s) {
+    if (c == '\\') c = '/';
+  }
+  fs::path out;
+  std::size_t pos = 0;
+  if (HasDriveLetter(s)) {
+    out = programFolder_ / ("drive_" + text::AsciiLower(s.substr(0, 1)));
+    pos = 2;
+  } else if (!s.empty() && s[0] == '/') {
+    out = "/";
+    pos = 1;
+  }
+
+  std::vector<std::string> parts;
+  while (pos <= s.size()) {
+    const std::size_t next = std::min(s.find('/', pos), s.size());
+    if (next > pos) parts.push_back(s.substr(pos, next - pos));
+    pos = next + 1;
+  }
+
+  // Once a component is missing, nothing below it exists: stop looking at the disk.
+  bool onDisk = true;
+  for (const std::string& part : parts) {
+    if (part == "." || part == "..") {
+      out /= part;
+      continue;
+    }
+    if (onDisk) {
+      const std::string matched = MatchEntry(out.empty() ? fs::path(".") : out, part);
+      std::error_code ec;
+      out /= matched;
+      onDisk = fs::exists(fs::symlink_status(out, ec));
+    } else {
+      out /= part;
+    }
+  }
+  if (out.empty()) out = ".";
+  return out;
+}
+
+}  // namespace updater::posix

@@ -1,0 +1,92 @@
+#include "backends/posix/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "backends/common/buffered_file.h"
+#include "backends/posix/transfer.h"
+#include "ports/errors.h"
+
+namespace updater::posix {
+
+namespace {
+
+constexpr int kErrDiskFull = 61;
+constexpr int kErrDeviceIo = 57;
+
+[[noreturn]] void FailOpen(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      throw RuntimeError(kErrPathNotFound, "Path not found");
+    case ENAMETOOLONG:
+      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+    default:  // EACCES, EPERM, EROFS, EISDIR, ETXTBSY ...
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+class PosixBinaryFile final : public BufferedBinaryFile {
+ public:
+  explicit PosixBinaryFile(int fd) : fd_(fd) {}
+  ~PosixBinaryFile() override { CloseQuietly(); }
+
+ private:
+  bool IsOpen() const override { return fd_ >= 0; }
+  void WriteAll(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail(errno);
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+  void Release(bool report) override {
+    const int closed = ::close(fd_);
+    const int error = errno;
+    fd_ = -1;
+    if (report && closed != 0 && error != EINTR) Fail(error);
+  }
+  [[noreturn]] static void Fail(int error) {
+    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
+    throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
+  }
+
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<ports::Transfer> PosixFileIO::NewTransfer() {
+  return std::make_unique<CurlTransfer>(limits_, pump_);
+}
+
+std::unique_ptr<ports::BinaryFile> PosixFileIO::OpenBinary(const std::string& path) {
+  const std::string host = mapper_.Map(path).string();
+  // Never truncated: bytes beyond the last one written stay as they were.
+  const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) FailOpen(errno);
+  return std::make_unique<PosixBinaryFile>(fd);
+}
+
+void PosixFileIO::Kill(const std::string& path) {
+  const std::string host = mapper_.Map(path).string();
+  struct stat info {};
+  if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw RuntimeError(kErrFileNotFound, "File not found");
+  }
+  if (::unlink(host.c_str()) != 0) {
+    if (errno == ENOENT) throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+}  // namespace updater::posix

@@ -1,0 +1,132 @@
+#include "backends/posix/files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "backends/posix/emulation/wildcard.h"
+#include "ports/errors.h"
+#include "util/text.h"
+
+namespace updater::posix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Wine shows files whose names start with a dot as hidden, and the search skips hidden files.
+bool IsHidden(const std::string& name) { return !name.empty() && name.front() == '.'; }
+
+// A directory search: the entry the last component names (wildcards allowed), tested by wanted.
+template <typename Wanted>
+bool Search(const PathMapper& mapper, const std::string& corePath, Wanted wanted) {
+  std::string folder, name;
+  SplitLast(corePath, folder, name);
+  if (HasWildcard(name)) {
+    const fs::path host = mapper.Map(folder);
+    for (const std::string& entry : MatchingEntries(host, name)) {
+      std::error_code ec;
+      if (wanted(fs::status(host / entry, ec), entry)) return true;
+    }
+    return false;
+  }
+  std::error_code ec;
+  const fs::path host = mapper.Map(corePath);
+  return wanted(fs::status(host, ec), host.filename().string());
+}
+}  // namespace
+
+void SplitLast(const std::string& corePath, std::string& folder, std::string& name) {
+  const std::size_t sep = corePath.find_last_of("\\/");
+  if (sep == std::string::npos) {
+    // "C:name" lies in the drive's root for our purposes; a bare name in the current folder.
+    const bool drive = HasDriveLetter(corePath);
+    folder = drive ? corePath.substr(0, 2) : "";
+    name = drive ? corePath.substr(2) : corePath;
+    return;
+  }
+  folder = corePath.substr(0, sep == 0 ? 1 : sep);
+  name = corePath.substr(sep + 1);
+}
+
+void SortNoCase(std::vector<std::string>& names) {
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const std::string la = text::AsciiLower(a), lb = text::AsciiLower(b);
+    return la != lb ? la < lb : a < b;
+  });
+}
+
+std::vector<std::string> MatchingEntries(const fs::path& folder, const std::string& pattern) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec);
+  if (ec) return out;
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    const std::string name = it->path().filename().string();
+    if (WildcardMatch(pattern, name)) out.push_back(name);
+  }
+  SortNoCase(out);
+  return out;
+}
+
+bool PosixFiles::FileExists(const std::string& path) {
+  return Search(mapper_, path, [](const fs::file_status& st, const std::string& name) {
+    return fs::is_regular_file(st) && !IsHidden(name);
+  });
+}
+
+bool PosixFiles::FolderExists(const std::string& path) {
+  return Search(mapper_, path, [](const fs::file_status& st, const std::string& name) {
+    return (fs::is_directory(st) || fs::is_regular_file(st)) && !IsHidden(name);
+  });
+}
+
+bool PosixFiles::FolderIsEmpty(const std::string& path) {
+  std::error_code ec;
+  const fs::path host = mapper_.Map(path);
+  return fs::is_directory(host, ec) && fs::is_empty(host, ec) && !ec;
+}
+
+void PosixFiles::MakeFolder(const std::string& path) {
+  std::string trimmed = path;
+  while (!trimmed.empty() && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
+  std::string folder, name;
+  SplitLast(trimmed, folder, name);
+  // Names Windows refuses: empty, or holding a character reserved in file names.
+  if (trimmed.empty() || name.empty() || name.find_first_of("<>:\"|?*") != std::string::npos ||
+      (HasDriveLetter(trimmed) && trimmed.size() == 2)) {
+    throw RuntimeError(kErrBadFileName, "Bad file name or number");
+  }
+  const fs::path host = mapper_.Map(trimmed);
+  if (::mkdir(host.c_str(), 0777) == 0) return;
+  switch (errno) {
+    case ENOENT:
+    case ENOTDIR:
+      throw RuntimeError(kErrPathNotFound, "Path not found");
+    case ENAMETOOLONG:
+      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+    default:  // EEXIST, EACCES, EPERM, EROFS, ...
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
+  const fs::path host = mapper_.Map(folder);
+  std::error_code ec;
+  if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound, "Path not found");
+  std::vector<std::string> names;
+  fs::directory_iterator it(host, ec);
+  if (ec) throw RuntimeError(kErrPathNotFound, "Path not found");
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    if (it->is_regular_file(ec)) names.push_back(it->path().filename().string());
+  }
+  SortNoCase(names);
+  return names;
+}
+
+}  // namespace updater::posix

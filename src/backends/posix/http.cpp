@@ -1,0 +1,177 @@
+#include "backends/posix/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <mutex>
+
+#include "ports/errors.h"
+
+namespace updater::posix {
+
+namespace {
+
+// The numbers the Windows build reports for the same failures (WinINet errors as HRESULTs), so
+// that a message naming the error reads alike on both.
+constexpr int HResultFromWinInet(unsigned code) { return static_cast<int>(0x80070000u | code); }
+constexpr int kErrTimeout = HResultFromWinInet(12002);
+constexpr int kErrInvalidUrl = HResultFromWinInet(12005);
+constexpr int kErrUnrecognizedScheme = HResultFromWinInet(12006);
+constexpr int kErrNameNotResolved = HResultFromWinInet(12007);
+constexpr int kErrCannotConnect = HResultFromWinInet(12029);
+constexpr int kErrConnectionAborted = HResultFromWinInet(12030);
+constexpr int kErrNotOpen = HResultFromWinInet(12019);  // ERROR_INTERNET_INCORRECT_HANDLE_STATE
+constexpr int kErrFailed = static_cast<int>(0x80004005u);
+
+int NumberFor(CURLcode code) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return kErrTimeout;
+    case CURLE_URL_MALFORMAT:
+      return kErrInvalidUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return kErrUnrecognizedScheme;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return kErrNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kErrCannotConnect;
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_WEIRD_SERVER_REPLY:
+      return kErrConnectionAborted;
+    default:
+      return kErrFailed;
+  }
+}
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+struct UrlDeleter {
+  void operator()(CURLU* u) const { curl_url_cleanup(u); }
+};
+struct EasyDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+// Only plain http with a host name can reach the server.
+void CheckUrl(const std::string& url) {
+  // The URL parser reads "http:///path" as a host named "path"; a missing host is refused here.
+  const std::string prefix = "HTTP://";
+  if (Upper(url.substr(0, prefix.size())) == prefix &&
+      (url.size() == prefix.size() ||
+       std::string("/?#").find(url[prefix.size()]) != std::string::npos)) {
+    throw RuntimeError(kErrInvalidUrl, "The URL names no host: \"" + url + "\"");
+  }
+  std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  if (!parsed) throw RuntimeError(kErrFailed, "Out of memory");
+  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) !=
+      CURLUE_OK) {
+    throw RuntimeError(kErrInvalidUrl, "The URL is invalid: \"" + url + "\"");
+  }
+  char* scheme = nullptr;
+  const bool http = curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+                    Upper(scheme) == "HTTP";
+  curl_free(scheme);
+  if (!http) {
+    throw RuntimeError(kErrUnrecognizedScheme,
+                       "The URL does not use the http scheme: \"" + url + "\"");
+  }
+  char* host = nullptr;
+  const bool hasHost =
+      curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK && host[0] != '\0';
+  curl_free(host);
+  if (!hasHost) throw RuntimeError(kErrInvalidUrl, "The URL names no host: \"" + url + "\"");
+}
+
+struct Sink {
+  std::string body;
+  bool tooLarge = false;
+};
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* sink = static_cast<Sink*>(user);
+  const std::size_t n = size * count;
+  if (sink->body.size() + n > kMaxResponseBody) {
+    sink->tooLarge = true;
+    return 0;  // ends the transfer: nothing more of this answer is wanted
+  }
+  sink->body.append(data, n);
+  return n;
+}
+
+}  // namespace
+
+void CurlHttpRequest::Open(const std::string& method, const std::string& url, bool /*async*/) {
+  // Every exchange of the updater is synchronous, so the flag changes nothing.
+  opened_ = false;
+  body_.clear();
+  CheckUrl(url);
+  method_ = Upper(method);
+  url_ = url;
+  opened_ = true;
+}
+
+void CurlHttpRequest::Send(const std::string& body) {
+  if (!opened_) {
+    throw RuntimeError(kErrNotOpen, "The request has not been opened");
+  }
+  body_.clear();
+  GlobalInit();
+  std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
+  if (!curl) throw RuntimeError(kErrFailed, "Could not create an HTTP request");
+  CURL* c = curl.get();
+
+  std::unique_ptr<curl_slist, ListDeleter> headers(
+      curl_slist_append(nullptr, "Content-Type: text/xml"));
+  // No "Expect: 100-continue" round trip, whatever the size of the body.
+  headers.reset(curl_slist_append(headers.release(), "Expect:"));
+
+  Sink sink;
+  char error[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error);
+  curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
+  // The page URL goes out as it was joined: "//" and dot segments are not tidied.
+  curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(c, CURLOPT_PROXY, "");
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.total.count()));
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  if (method_ == "GET") {
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+  } else {
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    if (method_ != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method_.c_str());
+  }
+
+  const CURLcode code = curl_easy_perform(c);
+  if (code == CURLE_WRITE_ERROR && sink.tooLarge) return;  // an answer, but none to read
+  if (code != CURLE_OK) {
+    throw RuntimeError(NumberFor(code), error[0] != '\0' ? error : curl_easy_strerror(code));
+  }
+  body_ = std::move(sink.body);
+}
+
+}  // namespace updater::posix

@@ -1,0 +1,337 @@
+#include "backends/posix/shell.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "backends/posix/emulation/trash.h"
+#include "backends/posix/emulation/wildcard.h"
+#include "backends/posix/files.h"
+
+namespace updater::posix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EndsWithSeparator(const std::string& s) {
+  return !s.empty() && (s.back() == '\\' || s.back() == '/');
+}
+
+std::string StripSeparators(std::string s) {
+  while (s.size() > 1 && EndsWithSeparator(s)) s.pop_back();
+  return s;
+}
+
+std::int32_t FromError(const std::error_code& ec) {
+  if (!ec) return kShellOk;
+  switch (ec.value()) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+      return kShellAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+      return kShellDiskFull;
+    case ENOENT:
+    case ENOTDIR:
+      return kShellPathNotFound;
+    case EEXIST:
+    case ENOTEMPTY:
+    case EISDIR:
+      return kShellAlreadyExists;
+    case ENAMETOOLONG:
+      return kShellInvalidName;
+    default:
+      return kShellAccessDenied;
+  }
+}
+
+fs::file_status Lstat(const fs::path& p) {
+  std::error_code ec;
+  return fs::symlink_status(p, ec);
+}
+
+bool Exists(const fs::path& p) { return fs::exists(Lstat(p)); }
+
+bool IsFolder(const fs::path& p) {
+  std::error_code ec;
+  return fs::is_directory(p, ec);
+}
+
+// True when inner is outer or lies below it.
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  std::error_code ec;
+  const fs::path a = fs::weakly_canonical(inner, ec);
+  const fs::path b = fs::weakly_canonical(outer, ec);
+  auto ia = a.begin();
+  for (auto ib = b.begin(); ib != b.end(); ++ib, ++ia) {
+    if (ib->empty()) continue;  // the empty name after a trailing separator
+    if (ia == a.end() || *ia != *ib) return false;
+  }
+  return true;
+}
+
+// A read-only file (no write bit) cannot be deleted, as the read-only attribute prevents it on
+// Windows.
+bool IsReadOnlyFile(const fs::path& p) {
+  struct stat st {};
+  return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+fs::path TempBeside(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+  fs::path temp = target;
+  temp += ".copy-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  return temp;
+}
+
+// Copies one file over target through a temporary sibling, so target is either the old file or
+// the whole new one; a read-only target is replaced as the shell does.
+std::error_code CopyOneFile(const fs::path& source, const fs::path& target) {
+  std::error_code ec;
+  if (IsFolder(target)) return std::make_error_code(std::errc::is_a_directory);
+  const fs::path temp = TempBeside(target);
+  fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(temp, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+  }
+  return ec;
+}
+
+std::error_code CopyOneLink(const fs::path& source, const fs::path& target) {
+  std::error_code ec;
+  if (IsFolder(target) && !fs::is_symlink(Lstat(target))) {
+    return std::make_error_code(std::errc::is_a_directory);
+  }
+  const fs::path temp = TempBeside(target);
+  fs::copy_symlink(source, temp, ec);
+  if (!ec) fs::rename(temp, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+  }
+  return ec;
+}
+
+// Copies source (file or folder) to target, merging into an existing folder. Links inside a
+// folder are copied as links, never followed, so the copy holds only what the source names.
+std::error_code CopyItem(const fs::path& source, const fs::path& target, bool top) {
+  std::error_code ec;
+  const fs::file_status st = top ? fs::status(source, ec) : Lstat(source);
+  if (fs::is_symlink(st)) return CopyOneLink(source, target);
+  if (fs::is_regular_file(st)) return CopyOneFile(source, target);
+  if (!fs::is_directory(st))
+    return top ? std::make_error_code(std::errc::no_such_file_or_directory)
+               : std::error_code();  // sockets, devices: skipped
+  if (!IsFolder(target)) {
+    if (Exists(target)) return std::make_error_code(std::errc::file_exists);
+    fs::create_directory(target, ec);
+    if (ec) return ec;
+  }
+  std::error_code first;
+  fs::directory_iterator it(source, ec);
+  if (ec) return ec;
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) return ec;
+    const std::error_code e = CopyItem(it->path(), target / it->path().filename(), false);
+    if (e && !first) first = e;  // go on with the rest, report the first failure
+  }
+  return first;
+}
+
+std::error_code MoveItem(const fs::path& source, const fs::path& target) {
+  std::error_code ec;
+  if (IsFolder(source) && IsFolder(target)) {
+    // Moving a folder onto a folder of that name merges the two.
+    ec = CopyItem(source, target, true);
+    if (!ec) fs::remove_all(source, ec);
+    return ec;
+  }
+  fs::rename(source, target, ec);
+  if (ec.value() == EXDEV) {
+    ec = CopyItem(source, target, true);
+    if (!ec) fs::remove_all(source, ec);
+  }
+  return ec;
+}
+
+std::error_code DeleteItem(const fs::path& item, bool toTrash) {
+  if (IsReadOnlyFile(item)) return std::make_error_code(std::errc::permission_denied);
+  if (toTrash) return MoveToTrash(item);
+  std::error_code ec;
+  // remove_all never follows a link: only what the path names goes.
+  fs::remove_all(item, ec);
+  return ec;
+}
+
+// The source of a request: either one item or the entries a pattern (or a trailing separator,
+// meaning "the content of this folder") selects in a folder.
+struct Source {
+  bool many = false;
+  fs::path folder;                 // for many: where the entries lie
+  std::vector<std::string> names;  // for many: the selected entries
+  fs::path item;                   // for one: the host path
+  std::string writtenName;         // for one: the last component as the caller wrote it
+};
+
+Source ParseSource(const PathMapper& mapper, const std::string& from, bool contentOnTrailing) {
+  Source src;
+  std::string folder, name;
+  const bool trailing = EndsWithSeparator(from);
+  const std::string stripped = StripSeparators(from);
+  SplitLast(stripped, folder, name);
+  if (HasWildcard(name)) {
+    src.many = true;
+    src.folder = mapper.Map(folder);
+    src.names = MatchingEntries(src.folder, name);
+  } else if (trailing && contentOnTrailing && IsFolder(mapper.Map(stripped))) {
+    src.many = true;
+    src.folder = mapper.Map(stripped);
+    src.names = MatchingEntries(src.folder, "*");
+  } else {
+    src.item = mapper.Map(stripped);
+    src.writtenName = name;
+  }
+  return src;
+}
+
+}  // namespace
+
+std::int32_t PosixShell::SHFileOperation(ports::ShellFileOperation& request) {
+  // Each list holds one path: the text up to the first zero character.
+  const std::string from = request.pFrom.substr(0, request.pFrom.find('\0'));
+  const std::string to = request.pTo ? request.pTo->substr(0, request.pTo->find('\0')) : "";
+  request.fAnyOperationsAborted = false;
+  if (from.empty()) return kShellAccessDenied;
+  std::int32_t result = kShellInvalidParameter;
+  switch (request.wFunc) {
+    case ports::FO_COPY:
+      result = Copy(from, to, false);
+      break;
+    case ports::FO_MOVE:
+      result = Copy(from, to, true);
+      break;
+    case ports::FO_RENAME:
+      result = Rename(from, to);
+      break;
+    case ports::FO_DELETE:
+      result = Delete(from, (request.fFlags & ports::FOF_ALLOWUNDO) != 0);
+      break;
+    default:
+      break;
+  }
+  if (result == kShellCancelled) request.fAnyOperationsAborted = true;
+  return result;
+}
+
+std::int32_t PosixShell::Copy(const std::string& from, const std::string& to, bool move) {
+  if (to.empty()) return kShellInvalidParameter;
+  const Source src = ParseSource(mapper_, from, true);
+  const bool targetTrailing = EndsWithSeparator(to);
+  const fs::path target = mapper_.Map(StripSeparators(to));
+  std::error_code ec;
+  auto transfer = [move](const fs::path& a, const fs::path& b) {
+    return move ? MoveItem(a, b) : CopyItem(a, b, true);
+  };
+
+  if (src.many) {
+    // A pattern that selects nothing (or lies in a missing folder) is no failure.
+    if (src.names.empty()) return kShellOk;
+    if (!Exists(target)) {
+      const fs::path one = src.folder / src.names.front();
+      if (!targetTrailing && src.names.size() == 1 && !IsFolder(one)) {
+        // One file to a missing name: the shell makes a file of that name.
+        fs::create_directories(target.parent_path(), ec);
+        return FromError(ec ? ec : transfer(one, target));
+      }
+      fs::create_directories(target, ec);
+      if (ec) return FromError(ec);
+    }
+    if (!IsFolder(target)) return kShellAlreadyExists;
+    std::error_code first;
+    for (const std::string& name : src.names) {
+      const fs::path item = src.folder / name;
+      if (IsWithin(target / name, item)) {
+        if (!first) first = std::make_error_code(std::errc::invalid_argument);
+        continue;
+      }
+      const std::error_code e = transfer(item, target / name);
+      if (e && !first) first = e;
+    }
+    return first.value() == EINVAL ? kShellDestSubtree : FromError(first);
+  }
+
+  const fs::file_status st = fs::status(src.item, ec);
+  if (!fs::exists(st)) return kShellSourceNotFound;
+  fs::path dest;
+  if (IsFolder(target)) {
+    dest = target / src.writtenName;
+  } else if (Exists(target)) {
+    if (fs::is_directory(st)) return kShellAlreadyExists;
+    dest = target;
+  } else if (targetTrailing) {
+    if (move) return kShellCancelled;
+    // A missing folder: the shell makes a folder for a folder, but for a file it leaves an empty
+    // folder behind and gives up.
+    fs::create_directories(target, ec);
+    if (ec) return FromError(ec);
+    if (!fs::is_directory(st)) return kShellCancelled;
+    dest = target / src.writtenName;
+  } else {
+    // A move gives up where the target's folder is missing; a copy makes it.
+    if (move && !IsFolder(target.parent_path())) return kShellCancelled;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) return FromError(ec);
+    dest = target;
+  }
+  if (fs::exists(dest, ec) && fs::equivalent(src.item, dest, ec)) return kShellSameFile;
+  if (IsWithin(dest, src.item)) return kShellDestSubtree;
+  if (!fs::is_directory(st) && IsFolder(dest)) return kShellAlreadyExists;
+  if (fs::is_directory(st) && Exists(dest) && !IsFolder(dest)) return kShellAlreadyExists;
+  return FromError(transfer(src.item, dest));
+}
+
+std::int32_t PosixShell::Rename(const std::string& from, const std::string& to) {
+  if (to.empty()) return kShellInvalidParameter;
+  const fs::path source = mapper_.Map(StripSeparators(from));
+  const fs::path target = mapper_.Map(StripSeparators(to));
+  if (!Exists(source)) return kShellSourceNotFound;
+  std::error_code ec;
+  // A new name that is taken is refused, unless it is the same item in another case.
+  if (Exists(target) && !fs::equivalent(source, target, ec)) return kShellAlreadyExists;
+  if (!IsFolder(target.parent_path())) return kShellSourceNotFound;
+  fs::rename(source, target, ec);
+  if (ec.value() == EXDEV) ec = MoveItem(source, target);
+  return FromError(ec);
+}
+
+std::int32_t PosixShell::Delete(const std::string& from, bool toTrash) {
+  std::string folder, name;
+  const std::string stripped = StripSeparators(from);
+  SplitLast(stripped, folder, name);
+  if (HasWildcard(name)) {
+    const fs::path host = mapper_.Map(folder);
+    std::error_code first;
+    for (const std::string& entry : MatchingEntries(host, name)) {
+      const std::error_code e = DeleteItem(host / entry, toTrash);
+      if (e && !first) first = e;
+    }
+    return FromError(first);
+  }
+  const fs::path item = mapper_.Map(stripped);
+  if (!Exists(item)) {
+    return IsFolder(item.parent_path()) ? kShellFileNotFound : kShellFolderMissing;
+  }
+  return FromError(DeleteItem(item, toTrash));
+}
+
+}  // namespace updater::posix

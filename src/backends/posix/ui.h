@@ -1,0 +1,52 @@
+#pragma once
+// The console stand-in for the window system. A message box is one line on standard output and
+// nothing waits for it; captions and texts that change while a window is loaded go to standard
+// error as "window.control: text" lines; where the program waits for the user it reads one line
+// of standard input (the text typed before pressing the window's button); end of input closes
+// the window.
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ports/ui.h"
+
+namespace updater::posix {
+
+class ConsoleUiHost : public ports::UiHost {
+ public:
+  explicit ConsoleUiHost(std::FILE* in = stdin, std::FILE* out = stdout, std::FILE* err = stderr)
+      : in_(in), out_(out), err_(err) {}
+
+  void DoEvents() override;
+  void MsgBox(const std::string& text, ports::MsgIcon icon, const std::string& title) override;
+  void Show(ui::Form& form) override;
+  void ShowModal(ui::Form& form) override;
+  void Unload(ui::Form& form) override;
+  void Run() override;
+  [[noreturn]] void End() override;
+  [[noreturn]] void ReportRuntimeError(int number, const std::string& description) override;
+  ports::DateTime Now() override;
+
+ private:
+  struct Loaded {
+    ui::Form* form;
+    std::map<std::string, std::string> shown;  // control -> last text written
+  };
+  // Writes the controls whose text changed; progress bars only when due or complete.
+  void Report(bool progressDue);
+  bool ReadLine(std::string& line);
+  // The line typed goes into the form's first visible text box, then its button is pressed.
+  void Press(ui::Form& form, const std::string& line, bool hasLine);
+  bool IsLoaded(const ui::Form& form) const;
+
+  std::FILE* in_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::vector<Loaded> loaded_;
+  std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+}  // namespace updater::posix

@@ -1,0 +1,79 @@
+#include "backends/win32/file_io.h"
+
+#include <vector>
+
+#include "backends/common/buffered_file.h"
+#include "backends/win32/ansi.h"
+#include "backends/win32/errors.h"
+#include "backends/win32/transfer.h"
+#include "backends/win32/windows_api.h"
+#include "ports/errors.h"
+
+namespace updater::win32 {
+
+namespace {
+
+constexpr int kErrDiskFull = 61;
+constexpr int kErrDeviceIo = 57;
+
+class Win32BinaryFile final : public BufferedBinaryFile {
+ public:
+  explicit Win32BinaryFile(HANDLE file) : file_(file) {}
+  ~Win32BinaryFile() override { CloseQuietly(); }
+
+ private:
+  bool IsOpen() const override { return file_ != INVALID_HANDLE_VALUE; }
+  void WriteAll(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(file_, data, part, &written, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
+          throw RuntimeError(kErrDiskFull, "Disk full");
+        }
+        throw RuntimeError(kErrDeviceIo, "Device I/O error");
+      }
+      data += written;
+      size -= written;
+    }
+  }
+  void Release(bool) override {
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+
+  HANDLE file_;
+};
+
+}  // namespace
+
+std::unique_ptr<ports::Transfer> Win32FileIO::NewTransfer() {
+  return std::make_unique<WinInetTransfer>(limits_, pump_);
+}
+
+std::unique_ptr<ports::BinaryFile> Win32FileIO::OpenBinary(const std::string& path) {
+  // OPEN_ALWAYS: created when missing, never truncated.
+  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) ThrowFileError(GetLastError());
+  return std::make_unique<Win32BinaryFile>(file);
+}
+
+void Win32FileIO::Kill(const std::string& path) {
+  if (DeleteFileW(Utf8ToWide(path).c_str())) return;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      throw RuntimeError(kErrFileNotFound, "File not found");
+    default:
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+std::string Win32FileIO::AnsiToUtf8(const std::string& bytes) {
+  return updater::win32::AnsiToUtf8(bytes);
+}
+
+}  // namespace updater::win32

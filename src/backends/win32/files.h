@@ -1,0 +1,20 @@
+#pragma once
+// Existence tests through FindFirstFileA, CreateDirectoryA, folder listings.
+
+#include <string>
+#include <vector>
+
+#include "ports/system.h"
+
+namespace updater::win32 {
+
+class Win32Files final : public ports::Files {
+ public:
+  bool FileExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  bool FolderIsEmpty(const std::string& path) override;
+  void MakeFolder(const std::string& path) override;
+  std::vector<std::string> ListFiles(const std::string& folder) override;
+};
+
+}  // namespace updater::win32

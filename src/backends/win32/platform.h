@@ -1,0 +1,55 @@
+#pragma once
+// The win32 backend: owns one object of every port and hands them to the core as a Platform.
+
+#include "backends/win32/components.h"
+#include "backends/win32/database.h"
+#include "backends/win32/file_io.h"
+#include "backends/win32/files.h"
+#include "backends/win32/net.h"
+#include "backends/win32/processes.h"
+#include "backends/win32/profile_strings.h"
+#include "backends/win32/shell.h"
+#include "backends/win32/shortcuts.h"
+#include "backends/win32/system_info.h"
+#include "backends/win32/ui.h"
+#include "ports/platform.h"
+
+namespace updater::win32 {
+
+class Win32Platform {
+ public:
+  Win32Platform() {
+    platform_.profile = &profile_;
+    platform_.system = &system_;
+    platform_.files = &files_;
+    platform_.shell = &shell_;
+    platform_.processes = &processes_;
+    platform_.ui = &ui_;
+    platform_.components = &components_;
+    platform_.shortcuts = &shortcuts_;
+    platform_.net = &net_;
+    platform_.database = &database_;
+    platform_.io = &io_;
+    io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
+  }
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+
+  Platform& platform() { return platform_; }
+
+ private:
+  Win32ProfileStrings profile_;
+  Win32SystemInfo system_;
+  Win32Files files_;
+  Win32Shell shell_;
+  Win32Processes processes_;
+  Win32UiHost ui_;
+  Win32Components components_;
+  Win32Shortcuts shortcuts_;
+  Win32Net net_;
+  AdoDatabase database_;
+  Win32FileIO io_;
+  Platform platform_;
+};
+
+}  // namespace updater::win32

@@ -1,0 +1,27 @@
+#pragma once
+// The set of ports one backend provides; the core reaches the machine only through it.
+
+#include "ports/components.h"
+#include "ports/database.h"
+#include "ports/net.h"
+#include "ports/system.h"
+#include "ports/transfer.h"
+#include "ports/ui.h"
+
+namespace updater {
+
+struct Platform {
+  ports::ProfileStrings* profile = nullptr;
+  ports::SystemInfo* system = nullptr;
+  ports::Files* files = nullptr;
+  ports::Shell* shell = nullptr;
+  ports::Processes* processes = nullptr;
+  ports::Database* database = nullptr;
+  ports::Net* net = nullptr;
+  ports::UiHost* ui = nullptr;
+  ports::FileIO* io = nullptr;
+  ports::Components* components = nullptr;
+  ports::Shortcuts* shortcuts = nullptr;
+};
+
+}  // namespace updater
