@@ -125,6 +125,8 @@ TEST_F(WholeRun, UpToDateStartsTheClientAndShowsNothing) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Out(), "");
   EXPECT_EQ(ClientLog(), "client 1.0 []\n");  // the quoted path and its trailing blank only
+  // The please-wait window appears with its first count, set before it was shown.
+  EXPECT_NE(Err().find("frmPleaseWait.Label1: 正在初始化......1\n"), std::string::npos) << Err();
 }
 
 TEST_F(WholeRun, ANewerVersionIsInstalledRecordedAndStarted) {

@@ -51,9 +51,29 @@ void ConsoleUiHost::Report(bool progressDue) {
       if (progress && !progressDue && it != l.shown.end()) continue;
       const bool first = it == l.shown.end();
       l.shown[c.name] = text;
-      if (!first)
+      if (first) {
+        l.written.erase(c.name);
+      } else {
         std::fprintf(err_, "%s.%s: %s\n", l.form->Name().c_str(), c.name.c_str(), text.c_str());
+        l.written.insert(c.name);
+      }
     }
+  }
+  std::fflush(err_);
+}
+
+void ConsoleUiHost::ReportAppearance(Loaded& l) {
+  Report(true);
+  for (const ui::ControlLayout& c : l.form->Layout()) {
+    bool progress = false;
+    const std::string text = TextOf(c.model, progress);
+    auto* const* list = std::get_if<ui::ListBox*>(&c.model);
+    auto* const* label = std::get_if<ui::Label*>(&c.model);
+    const bool unseen = c.hidden || text.empty() || (list != nullptr && (*list)->List.empty()) ||
+                        (label != nullptr && !(*label)->Visible);
+    if (unseen || l.written.count(c.name) != 0) continue;
+    std::fprintf(err_, "%s.%s: %s\n", l.form->Name().c_str(), c.name.c_str(), text.c_str());
+    l.written.insert(c.name);
   }
   std::fflush(err_);
 }
@@ -76,7 +96,7 @@ void ConsoleUiHost::MsgBox(const std::string& text, ports::MsgIcon icon, const s
 
 void ConsoleUiHost::Show(ui::Form& form) {
   if (!IsLoaded(form)) {
-    loaded_.push_back({&form, {}});
+    loaded_.push_back({&form, {}, {}});
     form.OnDestroy = [this](ui::Form* gone) {
       loaded_.erase(std::remove_if(loaded_.begin(), loaded_.end(),
                                    [gone](const Loaded& l) { return l.form == gone; }),
@@ -87,7 +107,9 @@ void ConsoleUiHost::Show(ui::Form& form) {
   }
   if (IsLoaded(form)) {
     form.Form_Activate();
-    Report(true);
+    // The window appears now, showing what its controls hold, whether or not they changed.
+    for (Loaded& l : loaded_)
+      if (l.form == &form) ReportAppearance(l);
   }
 }
 

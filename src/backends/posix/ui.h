@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,13 @@ class ConsoleUiHost : public ports::UiHost {
  private:
   struct Loaded {
     ui::Form* form;
-    std::map<std::string, std::string> shown;  // control -> last text written
+    std::map<std::string, std::string> shown;  // control -> last text known
+    std::set<std::string> written;             // controls whose known text was written
   };
   // Writes the controls whose text changed; progress bars only when due or complete.
   void Report(bool progressDue);
+  // Writes what a window shows as it appears: each visible control with text, once.
+  void ReportAppearance(Loaded& loaded);
   bool ReadLine(std::string& line);
   // The line typed goes into the form's first visible text box, then its button is pressed.
   void Press(ui::Form& form, const std::string& line, bool hasLine);
