@@ -24,9 +24,10 @@ namespace updater::win32 {
 
 namespace {
 
-// The interface ids of ADO 2.0 to 2.5. adoint.h names those of ADO 2.6 and later, which older
-// ADO and wine's ADO do not answer; every later ADO still answers these. The vtables are the
-// same, so the declarations of adoint.h serve for both.
+// The interface ids of ADO 2.0 to 2.5. MinGW's adoint.h declares the ids that ADO took with
+// Windows 7 SP1 (KB983246: 000015xx for Connection, Recordset, Command), which ADO before that
+// and wine's ADO do not answer; every later ADO still answers the old ones. For the 32-bit
+// program the vtables are the same, so the declarations of adoint.h serve for both.
 constexpr IID kIidConnection15 = {
     0x00000515, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
 constexpr IID kIidConnection = {
@@ -146,13 +147,19 @@ std::string SystemMessage(HRESULT hr) {
   return WideToUtf8(text);
 }
 
-// Throws for a failed hr, with the description the failing object left (IErrorInfo), else ADO's
-// words for its own errors, the system's text for hr, or the bare number.
-void Check(HRESULT hr, const char* what) {
+constexpr int kErrTypeMismatch = 13;
+constexpr int kErrCannotCreateObject = 429;
+
+// Throws for a failed hr. An ADO call leaves its description behind (IErrorInfo); otherwise
+// ADO's words for its own errors, the system's text for hr, or the bare number. askObject is
+// false for calls that are not ADO's own (COM, interface queries), which set no error info, so
+// that a description left by an earlier call is never reported for them.
+void Check(HRESULT hr, const char* what, bool askObject = true) {
   if (SUCCEEDED(hr)) return;
   std::string description;
   Com<IErrorInfo> info;
-  if (GetErrorInfo(0, info.out()) == S_OK && info) {
+  // GetErrorInfo also clears what it returns, so a stale description is dropped either way.
+  if (GetErrorInfo(0, info.out()) == S_OK && info && askObject) {
     BSTR text = nullptr;
     if (SUCCEEDED(info->GetDescription(&text))) description = FromBstr(text);
     SysFreeString(text);
@@ -176,28 +183,27 @@ void StartCom() {
   const HRESULT hr = CoInitialize(nullptr);
   // S_FALSE: already started; RPC_E_CHANGED_MODE: started by others in another model. Both
   // leave COM usable.
-  if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) Check(hr, "CoInitialize");
+  if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) Check(hr, "CoInitialize", false);
   started = true;
 }
 
-// An object of the class named progId, asked for the first of iids it answers.
+// An object of the class named progId, asked for the first of iids it answers. Failing to get
+// one is what Basic reports as "ActiveX component can't create object", whatever COM said.
 template <class T>
 Com<T> Create(const wchar_t* progId, std::initializer_list<IID> iids) {
   StartCom();
   CLSID clsid;
-  Check(CLSIDFromProgID(progId, &clsid), "CLSIDFromProgID");
   Com<IUnknown> unknown;
-  Check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                         reinterpret_cast<void**>(unknown.out())),
-        "CoCreateInstance");
-  HRESULT hr = E_NOINTERFACE;
-  Com<T> object;
-  for (const IID& iid : iids) {
-    hr = unknown->QueryInterface(iid, reinterpret_cast<void**>(object.out()));
-    if (SUCCEEDED(hr)) return object;
+  if (SUCCEEDED(CLSIDFromProgID(progId, &clsid)) &&
+      SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                 reinterpret_cast<void**>(unknown.out())))) {
+    Com<T> object;
+    for (const IID& iid : iids) {
+      if (SUCCEEDED(unknown->QueryInterface(iid, reinterpret_cast<void**>(object.out()))))
+        return object;
+    }
   }
-  Check(hr, "QueryInterface");
-  return object;
+  throw RuntimeError(kErrCannotCreateObject, "ActiveX component can't create object");
 }
 
 class AdoRecordset final : public ports::Recordset {
@@ -233,9 +239,12 @@ class AdoRecordset final : public ports::Recordset {
     Variant value;
     Check(Item(name)->get_Value(&value.get()), "Field.Value");
     if (value.get().vt == VT_NULL || value.get().vt == VT_EMPTY) return {};
+    // As Basic converts a value to text: a Boolean reads "True" or "False", not "-1" or "0".
     Variant text;
-    Check(VariantChangeTypeEx(&text.get(), &value.get(), LOCALE_USER_DEFAULT, 0, VT_BSTR),
-          "Field.Value");
+    if (FAILED(VariantChangeTypeEx(&text.get(), &value.get(), LOCALE_USER_DEFAULT,
+                                   VARIANT_ALPHABOOL, VT_BSTR))) {
+      throw RuntimeError(kErrTypeMismatch, "Type mismatch");
+    }
     return FromBstr(text.get().bstrVal);
   }
 
@@ -309,7 +318,7 @@ class AdoConnection final : public ports::Connection {
     auto command = Create<Command15>(L"ADODB.Command", {kIidCommand25, kIidCommand15});
     Com<_ADOConnection> connection;
     Check(conn_->QueryInterface(kIidConnection, reinterpret_cast<void**>(connection.out())),
-          "QueryInterface");
+          "QueryInterface", false);
     Check(command->putref_ActiveConnection(connection.get()), "Command.ActiveConnection");
     const Bstr text(sql);
     Check(command->put_CommandText(text.get()), "Command.CommandText");
