@@ -122,6 +122,30 @@ TEST_F(FileOps, DeletingToTheRecycleBinTakesTheItemAway) {
   EXPECT_FALSE(Exists("old"));
 }
 
+// The shell takes no read-only file, not even to the recycle bin: it answers "access denied" and
+// the file stays where it was, whole (wine's answer).
+TEST_F(FileOps, TheShellRefusesToDeleteOrRecycleAReadOnlyFile) {
+  namespace stdfs = std::filesystem;
+  const struct {
+    const char* name;
+    std::int32_t (CFileSystem::*remove)(const std::string&);
+  } kCases[] = {
+      {"delete", &CFileSystem::DelFolderOrFile},
+      {"recycle", &CFileSystem::DelFolderOrFileToRecycled},
+  };
+  constexpr auto kWrite =
+      stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Write("ro.txt", "kept");
+    stdfs::permissions(Host("ro.txt"), kWrite, stdfs::perm_options::remove);
+    EXPECT_EQ((fs.*c.remove)(P("ro.txt")), 5);
+    EXPECT_EQ(Read("ro.txt"), "kept");
+    std::error_code ec;  // writable again, for the next case and the clean-up
+    stdfs::permissions(Host("ro.txt"), stdfs::perms::owner_write, stdfs::perm_options::add, ec);
+  }
+}
+
 TEST_F(FileOps, MovingAndRenaming) {
   Write("a.txt", "a");
   Write("dir\\b.txt", "b");

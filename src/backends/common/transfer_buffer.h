@@ -14,17 +14,9 @@
 #include <utility>
 #include <vector>
 
-namespace updater {
+#include "backends/common/http_limits.h"
 
-struct TransferLimits {
-  std::chrono::milliseconds connect{10000};
-  // No byte for this long (headers included) ends the transfer as failed.
-  std::chrono::milliseconds stall{60000};
-  // Bytes held between the network and the caller; the worker waits beyond it.
-  std::size_t buffer = 4 * 1024 * 1024;
-  // How long StillExecuting waits for the headers before it answers true.
-  std::chrono::milliseconds poll{30};
-};
+namespace updater {
 
 class TransferBuffer {
  public:

@@ -1,7 +1,5 @@
 #include "backends/posix/database.h"
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <regex>
 #include <utility>
 
+#include "backends/posix/sqlite.h"
 #include "ports/errors.h"
 #include "util/text.h"
 
@@ -16,114 +15,12 @@ namespace updater::posix {
 
 namespace {
 
-using Value = std::optional<std::string>;  // nullopt is Null
-
-std::string_view TrimBlanks(std::string_view s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-[[noreturn]] void ThrowAdo(int number) {
-  const char* text = ado::ErrorText(number);
-  throw RuntimeError(number, text != nullptr ? text : "Operation is not allowed.");
-}
-
-[[noreturn]] void ThrowSqlite(sqlite3* db, int rc) {
-  const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  int number = ado::kGeneric;
-  const int primary = rc & 0xff;
-  if (message.starts_with("no such table")) {
-    number = ado::kMissingTable;
-  } else if (message.starts_with("no such column")) {
-    number = ado::kMissingColumn;
-  } else if (message.find("syntax error") != std::string::npos ||
-             message.find("incomplete input") != std::string::npos) {
-    number = ado::kSyntax;
-  } else if (primary == SQLITE_CONSTRAINT) {
-    number = ado::kIntegrity;
-  } else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
-    throw RuntimeError(number, "Could not update; currently locked (" + message + ").");
-  }
-  throw RuntimeError(number, message);
-}
-
-// The open file, shared by a connection and the recordsets made from it; db is null once the
-// connection is closed.
-struct Link {
-  sqlite3* db = nullptr;
-  ~Link() {
-    if (db != nullptr) sqlite3_close_v2(db);
-  }
-};
-
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql) : db_(db) {
-    const char* tail = nullptr;
-    const int rc =
-        sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &stmt_, &tail);
-    if (rc != SQLITE_OK) ThrowSqlite(db, rc);
-    // One statement per call, as Jet takes it: text after the first one is an error.
-    if (tail != nullptr && !TrimBlanks(std::string_view(tail)).empty() &&
-        TrimBlanks(std::string_view(tail)) != ";") {
-      throw RuntimeError(ado::kSyntax, "Characters found after end of SQL statement.");
-    }
-    if (stmt_ == nullptr) throw RuntimeError(ado::kSyntax, "The statement is empty.");
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  int ParameterCount() const { return sqlite3_bind_parameter_count(stmt_); }
-  void Bind(int index, const Value& value) {
-    const int rc = value ? sqlite3_bind_text(stmt_, index, value->data(),
-                                             static_cast<int>(value->size()), SQLITE_TRANSIENT)
-                         : sqlite3_bind_null(stmt_, index);
-    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
-  }
-  void BindRowid(int index, std::int64_t rowid) {
-    const int rc = sqlite3_bind_int64(stmt_, index, rowid);
-    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
-  }
-  // True while there is a row to read.
-  bool Step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    ThrowSqlite(db_, rc);
-  }
-  void RunToEnd() {
-    while (Step()) {
-    }
-  }
-  int ColumnCount() const { return sqlite3_column_count(stmt_); }
-  std::string ColumnName(int i) const {
-    const char* name = sqlite3_column_name(stmt_, i);
-    return name != nullptr ? name : "";
-  }
-  // Any type reads as its text.
-  Value Column(int i) const {
-    if (sqlite3_column_type(stmt_, i) == SQLITE_NULL) return std::nullopt;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
-    return std::string(text != nullptr ? text : "",
-                       static_cast<std::size_t>(sqlite3_column_bytes(stmt_, i)));
-  }
-  std::int64_t ColumnInt64(int i) const { return sqlite3_column_int64(stmt_, i); }
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-std::string QuoteName(const std::string& name) {
-  std::string quoted = "\"";
-  for (const char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
+using sqlite::Link;
+using sqlite::QuoteName;
+using sqlite::Statement;
+using sqlite::ThrowAdo;
+using sqlite::TrimBlanks;
+using sqlite::Value;
 
 class SqliteRecordset final : public ports::Recordset {
  public:

@@ -5,31 +5,16 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "backends/common/buffered_file.h"
+#include "backends/posix/errors.h"
 #include "backends/posix/transfer.h"
 #include "ports/errors.h"
 
 namespace updater::posix {
 
 namespace {
-
-constexpr int kErrDiskFull = 61;
-constexpr int kErrDeviceIo = 57;
-
-[[noreturn]] void FailOpen(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
-    case ENAMETOOLONG:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
-    default:  // EACCES, EPERM, EROFS, EISDIR, ETXTBSY ...
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
-  }
-}
 
 class PosixBinaryFile final : public BufferedBinaryFile {
  public:
@@ -43,7 +28,7 @@ class PosixBinaryFile final : public BufferedBinaryFile {
       const ssize_t n = ::write(fd_, data, size);
       if (n < 0) {
         if (errno == EINTR) continue;
-        Fail(errno);
+        ThrowWriteError(errno);
       }
       data += n;
       size -= static_cast<std::size_t>(n);
@@ -53,11 +38,7 @@ class PosixBinaryFile final : public BufferedBinaryFile {
     const int closed = ::close(fd_);
     const int error = errno;
     fd_ = -1;
-    if (report && closed != 0 && error != EINTR) Fail(error);
-  }
-  [[noreturn]] static void Fail(int error) {
-    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
-    throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
+    if (report && closed != 0 && error != EINTR) ThrowWriteError(error);
   }
 
   int fd_;
@@ -73,7 +54,7 @@ std::unique_ptr<ports::BinaryFile> PosixFileIO::OpenBinary(const std::string& pa
   const std::string host = mapper_.Map(path).string();
   // Never truncated: bytes beyond the last one written stay as they were.
   const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) FailOpen(errno);
+  if (fd < 0) ThrowFileError(errno);
   return std::make_unique<PosixBinaryFile>(fd);
 }
 

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "backends/posix/emulation/wildcard.h"
+#include "backends/posix/errors.h"
 #include "ports/errors.h"
 #include "util/text.h"
 
@@ -103,15 +104,7 @@ void PosixFiles::MakeFolder(const std::string& path) {
   }
   const fs::path host = mapper_.Map(trimmed);
   if (::mkdir(host.c_str(), 0777) == 0) return;
-  switch (errno) {
-    case ENOENT:
-    case ENOTDIR:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
-    case ENAMETOOLONG:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
-    default:  // EEXIST, EACCES, EPERM, EROFS, ...
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
-  }
+  ThrowFileError(errno);
 }
 
 std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {

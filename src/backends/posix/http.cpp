@@ -1,57 +1,15 @@
 #include "backends/posix/http.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cctype>
 #include <memory>
-#include <mutex>
 
+#include "backends/posix/curl.h"
 #include "ports/errors.h"
 
 namespace updater::posix {
 
 namespace {
-
-// The numbers the Windows build reports for the same failures (WinINet errors as HRESULTs), so
-// that a message naming the error reads alike on both.
-constexpr int HResultFromWinInet(unsigned code) { return static_cast<int>(0x80070000u | code); }
-constexpr int kErrTimeout = HResultFromWinInet(12002);
-constexpr int kErrInvalidUrl = HResultFromWinInet(12005);
-constexpr int kErrUnrecognizedScheme = HResultFromWinInet(12006);
-constexpr int kErrNameNotResolved = HResultFromWinInet(12007);
-constexpr int kErrCannotConnect = HResultFromWinInet(12029);
-constexpr int kErrConnectionAborted = HResultFromWinInet(12030);
-constexpr int kErrNotOpen = HResultFromWinInet(12019);  // ERROR_INTERNET_INCORRECT_HANDLE_STATE
-constexpr int kErrFailed = static_cast<int>(0x80004005u);
-
-int NumberFor(CURLcode code) {
-  switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-      return kErrTimeout;
-    case CURLE_URL_MALFORMAT:
-      return kErrInvalidUrl;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return kErrUnrecognizedScheme;
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return kErrNameNotResolved;
-    case CURLE_COULDNT_CONNECT:
-      return kErrCannotConnect;
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_WEIRD_SERVER_REPLY:
-      return kErrConnectionAborted;
-    default:
-      return kErrFailed;
-  }
-}
-
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -132,7 +90,7 @@ void CurlHttpRequest::Send(const std::string& body) {
     throw RuntimeError(kErrNotOpen, "The request has not been opened");
   }
   body_.clear();
-  GlobalInit();
+  EnsureCurlInitialised();
   std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
   if (!curl) throw RuntimeError(kErrFailed, "Could not create an HTTP request");
   CURL* c = curl.get();

@@ -2,20 +2,12 @@
 // The HTTP request of one server exchange, on libcurl: synchronous, no connection reuse, no
 // redirects, no proxies, bounded in time and in the size of the answer it keeps.
 
-#include <chrono>
 #include <string>
 
+#include "backends/common/http_limits.h"
 #include "ports/net.h"
 
 namespace updater::posix {
-
-struct HttpLimits {
-  std::chrono::milliseconds connect{10000};
-  std::chrono::milliseconds total{30000};  // the whole exchange, from connecting to the last byte
-};
-
-// An answer larger than this is not kept: the reply then reads as no document at all.
-inline constexpr std::size_t kMaxResponseBody = 1024 * 1024;
 
 class CurlHttpRequest final : public ports::HttpRequest {
  public:

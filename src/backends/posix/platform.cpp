@@ -11,19 +11,17 @@ std::string WithoutTrailingSeparator(std::string folder) {
 
 PosixPlatform::PosixPlatform(std::string programFolder)
     : programFolder_(WithoutTrailingSeparator(programFolder.empty() ? ExecutableFolder()
-                                                                    : std::move(programFolder))),
-      mapper_(programFolder_),
-      profile_(mapper_),
-      system_(programFolder_),
-      files_(mapper_),
-      shell_(mapper_),
-      processes_(mapper_, programFolder_),
-      platform_{&profile_, &system_, &files_, &shell_, &processes_} {
+                                                                    : std::move(programFolder))) {
+  platform_.profile = &profile_;
+  platform_.system = &system_;
+  platform_.files = &files_;
+  platform_.shell = &shell_;
+  platform_.processes = &processes_;
   platform_.ui = &ui_;
   platform_.components = &components_;
   platform_.shortcuts = &shortcuts_;
-  platform_.database = &database_;
   platform_.net = &net_;
+  platform_.database = &database_;
   platform_.io = &io_;
   io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
 }

@@ -36,12 +36,13 @@ class PosixPlatform {
 
  private:
   std::string programFolder_;
-  PathMapper mapper_;
-  PosixProfileStrings profile_;
-  PosixSystemInfo system_;
-  PosixFiles files_;
-  PosixShell shell_;
-  PosixProcesses processes_;
+  // Every port below maps paths with mapper_, so it comes first.
+  PathMapper mapper_{programFolder_};
+  PosixProfileStrings profile_{mapper_};
+  PosixSystemInfo system_{programFolder_};
+  PosixFiles files_{mapper_};
+  PosixShell shell_{mapper_};
+  PosixProcesses processes_{mapper_, programFolder_};
   ConsoleUiHost ui_;
   SqliteDatabase database_{mapper_};
   PosixNet net_;

@@ -1,12 +1,10 @@
 #include "backends/posix/transfer.h"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
-#include <mutex>
 #include <utility>
 #include <vector>
 
+#include "backends/posix/curl.h"
 #include "ports/errors.h"
 #include "util/text.h"
 
@@ -14,16 +12,7 @@ namespace updater::posix {
 
 namespace {
 
-// The numbers the Windows build reports for the same failures (WinINet errors as HRESULTs).
-constexpr int HResultFromWinInet(unsigned code) { return static_cast<int>(0x80070000u | code); }
-constexpr int kErrInvalidUrl = HResultFromWinInet(12005);
-constexpr int kErrUnrecognizedScheme = HResultFromWinInet(12006);
 constexpr long kReadBlock = 256 * 1024;
-
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // Only http and https with a host can be fetched.
 void CheckUrl(const std::string& url) {
@@ -140,7 +129,7 @@ void Work(Job job) {
 
 CurlTransfer::CurlTransfer(TransferLimits limits, std::function<void()> pump)
     : limits_(limits), pump_(std::move(pump)) {
-  GlobalInit();
+  EnsureCurlInitialised();
 }
 
 CurlTransfer::~CurlTransfer() { Stop(); }

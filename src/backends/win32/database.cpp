@@ -27,21 +27,18 @@ namespace {
 // The interface ids of ADO 2.0 to 2.5. MinGW's adoint.h declares the ids that ADO took with
 // Windows 7 SP1 (KB983246: 000015xx for Connection, Recordset, Command), which ADO before that
 // and wine's ADO do not answer; every later ADO still answers the old ones. For the 32-bit
-// program the vtables are the same, so the declarations of adoint.h serve for both.
-constexpr IID kIidConnection15 = {
-    0x00000515, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidConnection = {
-    0x00000550, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidRecordset15 = {
-    0x0000050E, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidRecordset20 = {
-    0x0000054F, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidRecordset = {
-    0x00000556, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidCommand15 = {
-    0x00000508, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidCommand25 = {
-    0x0000054E, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+// program the vtables are the same, so the declarations of adoint.h serve for both. The ids
+// differ only in their first field.
+constexpr IID AdoIid(unsigned long first) {
+  return {first, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+}
+constexpr IID kIidConnection15 = AdoIid(0x00000515);
+constexpr IID kIidConnection = AdoIid(0x00000550);
+constexpr IID kIidRecordset15 = AdoIid(0x0000050E);
+constexpr IID kIidRecordset20 = AdoIid(0x0000054F);
+constexpr IID kIidRecordset = AdoIid(0x00000556);
+constexpr IID kIidCommand15 = AdoIid(0x00000508);
+constexpr IID kIidCommand25 = AdoIid(0x0000054E);
 
 constexpr long kAdVarWChar = 202;
 constexpr long kAdParamInput = 1;

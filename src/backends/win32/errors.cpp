@@ -7,6 +7,11 @@
 
 namespace updater::win32 {
 
+namespace {
+constexpr int kErrDiskFull = 61;
+constexpr int kErrDeviceIo = 57;
+}  // namespace
+
 int HResultFromWin32(DWORD code) { return static_cast<int>(0x80070000u | (code & 0xFFFFu)); }
 
 std::string WinInetErrorText(DWORD code) {
@@ -38,6 +43,13 @@ void ThrowFileError(DWORD code) {
     default:
       throw RuntimeError(kErrPathFileAccess, "Path/File access error");
   }
+}
+
+void ThrowWriteError(DWORD code) {
+  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
+    throw RuntimeError(kErrDiskFull, "Disk full");
+  }
+  throw RuntimeError(kErrDeviceIo, "Device I/O error");
 }
 
 }  // namespace updater::win32

@@ -17,4 +17,7 @@ std::string WinInetErrorText(DWORD code);
 // found, 52 for a bad name, 75 otherwise (it exists, access is denied, ...).
 [[noreturn]] void ThrowFileError(DWORD code);
 
+// Throws the run-time error a failed write stands for: 61 for a full disk, 57 otherwise.
+[[noreturn]] void ThrowWriteError(DWORD code);
+
 }  // namespace updater::win32

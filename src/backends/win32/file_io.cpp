@@ -13,9 +13,6 @@ namespace updater::win32 {
 
 namespace {
 
-constexpr int kErrDiskFull = 61;
-constexpr int kErrDeviceIo = 57;
-
 class Win32BinaryFile final : public BufferedBinaryFile {
  public:
   explicit Win32BinaryFile(HANDLE file) : file_(file) {}
@@ -27,13 +24,7 @@ class Win32BinaryFile final : public BufferedBinaryFile {
     while (size > 0) {
       const DWORD part = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
       DWORD written = 0;
-      if (!WriteFile(file_, data, part, &written, nullptr)) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
-          throw RuntimeError(kErrDiskFull, "Disk full");
-        }
-        throw RuntimeError(kErrDeviceIo, "Device I/O error");
-      }
+      if (!WriteFile(file_, data, part, &written, nullptr)) ThrowWriteError(GetLastError());
       data += written;
       size -= written;
     }

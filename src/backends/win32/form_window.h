@@ -63,6 +63,8 @@ class FormWindow {
   Control* ControlOf(HWND child);
   int Px(int twips) const;
   void ApplyClientSize();
+  // The text a control shows, as UTF-8.
+  static std::string TextOf(HWND hwnd);
 
   ui::Form& form_;
   Win32UiHost& host_;

@@ -3,21 +3,15 @@
 // no cookies, no redirects, no dialogs, and bounded in time as a whole and in the size of the
 // answer it keeps.
 
-#include <chrono>
-#include <cstddef>
+#include <memory>
 #include <string>
 
+#include "backends/common/http_limits.h"
 #include "ports/net.h"
 
 namespace updater::win32 {
 
-struct HttpLimits {
-  std::chrono::milliseconds connect{10000};
-  std::chrono::milliseconds total{30000};  // the whole exchange, from connecting to the last byte
-};
-
-// An answer larger than this is not kept: the reply then reads as no document at all.
-inline constexpr std::size_t kMaxResponseBody = 1024 * 1024;
+struct RequestTarget;
 
 class WinInetHttpRequest final : public ports::HttpRequest {
  public:
@@ -31,9 +25,7 @@ class WinInetHttpRequest final : public ports::HttpRequest {
   HttpLimits limits_;
   bool opened_ = false;
   std::wstring method_;
-  std::wstring host_;
-  unsigned short port_ = 80;
-  std::wstring object_;  // path and query, as they stand in the URL
+  std::shared_ptr<const RequestTarget> target_;  // kept out of this header: a WinINet type
   std::string body_;
 };
 

@@ -77,7 +77,7 @@ class PosixEnv : public Env {
   }
   std::unique_ptr<updater::ports::Net> NewNet(std::chrono::milliseconds connect,
                                               std::chrono::milliseconds total) override {
-    return std::make_unique<updater::posix::PosixNet>(updater::posix::HttpLimits{connect, total});
+    return std::make_unique<updater::posix::PosixNet>(updater::HttpLimits{connect, total});
   }
   std::unique_ptr<updater::ports::FileIO> NewFileIO(std::chrono::milliseconds stall) override {
     updater::TransferLimits limits;

@@ -88,7 +88,7 @@ class Win32Env final : public Env {
   }
   std::unique_ptr<updater::ports::Net> NewNet(std::chrono::milliseconds connect,
                                               std::chrono::milliseconds total) override {
-    return std::make_unique<updater::win32::Win32Net>(updater::win32::HttpLimits{connect, total});
+    return std::make_unique<updater::win32::Win32Net>(updater::HttpLimits{connect, total});
   }
   std::unique_ptr<updater::ports::FileIO> NewFileIO(std::chrono::milliseconds stall) override {
     updater::TransferLimits limits;

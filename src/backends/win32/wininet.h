@@ -1,0 +1,106 @@
+#pragma once
+// WinINet as the backend's two HTTP users (the server exchange and the package download) use it:
+// a URL taken apart, one session with the same options, and handles that are closed however the
+// request ends.
+
+// clang-format off
+#include "backends/win32/windows_api.h"
+#include <wininet.h>
+// clang-format on
+
+#include <array>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace updater::win32 {
+
+// Owns one WinINet handle and closes it when it goes.
+class InternetHandle {
+ public:
+  InternetHandle() = default;
+  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
+  ~InternetHandle() { Reset(); }
+  InternetHandle(InternetHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
+  InternetHandle& operator=(InternetHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+
+  HINTERNET get() const { return handle_; }
+  void Reset() {
+    if (handle_ != nullptr) InternetCloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HINTERNET handle_ = nullptr;
+};
+
+// Where a request goes, as InternetConnect and HttpOpenRequest take it.
+struct RequestTarget {
+  std::wstring host;
+  INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
+  std::wstring object;  // path and query, as they stand in the URL; "/" when empty
+  bool secure = false;
+};
+
+enum class UrlFault { kNone, kUnreadable, kScheme, kNoHost };
+
+// Takes url apart. Only http is accepted, and https too when allowHttps. For kUnreadable,
+// crackError holds the reason WinINet gave.
+UrlFault CrackUrl(const std::string& url, bool allowHttps, RequestTarget& target,
+                  DWORD& crackError);
+
+// The method as WinINet sends it: upper case.
+std::wstring Verb(const std::string& method);
+
+// Every request is fetched from the server itself: no cache, no cookies, no dialogs.
+inline constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                       INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                       INTERNET_FLAG_PRAGMA_NOCACHE;
+
+// WinINet's own time-outs, which bound each call: connecting (with a single attempt), and each
+// send and receive.
+struct CallTimeouts {
+  DWORD connectMs = 0;
+  DWORD sendReceiveMs = 0;
+};
+
+// The session, connection and request handles of one request. The thread that opens them and
+// the thread that gives up on the request differ: closing the handles is the only way to end a
+// call blocked in WinINet, so Close may come at any time, and a handle opened after it is closed
+// at once.
+class RequestHandles {
+ public:
+  // Opens the three handles and gives the request's; 0, else the error (ERROR_INTERNET_TIMEOUT
+  // when Close came first).
+  DWORD Open(const RequestTarget& target, const wchar_t* verb, DWORD flags,
+             const CallTimeouts& timeouts, HINTERNET& request);
+  // Closes every handle open so far, the request first; later ones are refused.
+  void Close();
+  // Runs use with the request handle (nullptr once closed, or before it is open); Close waits
+  // meanwhile.
+  template <typename Use>
+  auto WithRequest(Use use) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return use(closed_ ? nullptr : handles_[kRequest].get());
+  }
+
+ private:
+  enum Slot { kSession, kConnection, kRequest };
+  // Keeps handle in slot; closes it and answers false when Close came first.
+  bool Adopt(Slot slot, HINTERNET handle);
+
+  std::mutex mutex_;
+  bool closed_ = false;
+  std::array<InternetHandle, 3> handles_;
+};
+
+}  // namespace updater::win32
