@@ -211,7 +211,7 @@ TEST_F(NetTest, AnEmptyAddressSendsNothingAndChangesNoLamp) {
 TEST_F(NetTest, AnUnusableUrlFailsOpenAndSendReportsTheLaterError) {
   auto bare = pf().net->NewHttpRequest();
   updater::ErrorRecord notOpened;
-  updater::ResumeNext(notOpened, [&] { bare->Send(protocol::GreetingRequest()); });
+  updater::Try(notOpened, [&] { bare->Send(protocol::GreetingRequest()); });
   ASSERT_TRUE(notOpened.IsSet());
 
   for (const std::string& url :

@@ -16,18 +16,15 @@ namespace updater::posix {
 
 namespace {
 
-constexpr int kErrDiskFull = 61;
-constexpr int kErrDeviceIo = 57;
-
 [[noreturn]] void FailOpen(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
+      throw RuntimeError(kErrPathNotFound);
     case ENAMETOOLONG:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+      throw RuntimeError(kErrBadFileName);
     default:  // EACCES, EPERM, EROFS, EISDIR, ETXTBSY ...
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
   }
 }
 
@@ -56,7 +53,7 @@ class PosixBinaryFile final : public BufferedBinaryFile {
     if (report && closed != 0 && error != EINTR) Fail(error);
   }
   [[noreturn]] static void Fail(int error) {
-    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
+    if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull);
     throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
   }
 
@@ -81,11 +78,11 @@ void PosixFileIO::Kill(const std::string& path) {
   const std::string host = mapper_.Map(path).string();
   struct stat info {};
   if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrFileNotFound);
   }
   if (::unlink(host.c_str()) != 0) {
-    if (errno == ENOENT) throw RuntimeError(kErrFileNotFound, "File not found");
-    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    if (errno == ENOENT) throw RuntimeError(kErrFileNotFound);
+    throw RuntimeError(kErrPathFileAccess);
   }
 }
 

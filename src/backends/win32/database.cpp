@@ -254,7 +254,7 @@ class AdoRecordset final : public ports::Recordset {
     st.wSecond = static_cast<WORD>(value.second);
     Variant v;
     if (!SystemTimeToVariantTime(&st, &v.get().date)) {
-      throw RuntimeError(kErrInvalidCall, "Invalid procedure call or argument");
+      throw RuntimeError(kErrInvalidCall);
     }
     v.get().vt = VT_DATE;
     Check(Item(name)->put_Value(v.get()), "Field.Value");

@@ -30,13 +30,13 @@ void ThrowFileError(DWORD code) {
   switch (code) {
     case ERROR_PATH_NOT_FOUND:
     case ERROR_FILE_NOT_FOUND:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
+      throw RuntimeError(kErrPathNotFound);
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
     case ERROR_FILENAME_EXCED_RANGE:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+      throw RuntimeError(kErrBadFileName);
     default:
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
   }
 }
 

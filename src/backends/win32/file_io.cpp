@@ -13,9 +13,6 @@ namespace updater::win32 {
 
 namespace {
 
-constexpr int kErrDiskFull = 61;
-constexpr int kErrDeviceIo = 57;
-
 class Win32BinaryFile final : public BufferedBinaryFile {
  public:
   explicit Win32BinaryFile(HANDLE file) : file_(file) {}
@@ -30,9 +27,9 @@ class Win32BinaryFile final : public BufferedBinaryFile {
       if (!WriteFile(file_, data, part, &written, nullptr)) {
         const DWORD code = GetLastError();
         if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
-          throw RuntimeError(kErrDiskFull, "Disk full");
+          throw RuntimeError(kErrDiskFull);
         }
-        throw RuntimeError(kErrDeviceIo, "Device I/O error");
+        throw RuntimeError(kErrDeviceIo);
       }
       data += written;
       size -= written;
@@ -66,9 +63,9 @@ void Win32FileIO::Kill(const std::string& path) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-      throw RuntimeError(kErrFileNotFound, "File not found");
+      throw RuntimeError(kErrFileNotFound);
     default:
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
   }
 }
 

@@ -133,7 +133,7 @@ void WinInetTransfer::Stop() {
 void WinInetTransfer::Execute(const std::string& url, const std::string& operation) {
   const std::wstring verb = Upper(Utf8ToWide(operation));
   if (verb != L"GET" && verb != L"HEAD") {
-    throw RuntimeError(kErrInvalidCall, "Invalid procedure call or argument");
+    throw RuntimeError(kErrInvalidCall);
   }
   const std::wstring wide = Utf8ToWide(url);
   URL_COMPONENTSW parts{};
