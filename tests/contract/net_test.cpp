@@ -300,7 +300,7 @@ TEST_F(XmlTest, ATextThatIsNoDocumentLeavesNoRoot) {
       doc->SelectChildText("error");
       ADD_FAILURE() << "no error raised";
     } catch (const RuntimeError& e) {
-      EXPECT_EQ(e.number(), 91);
+      EXPECT_EQ(e.number(), updater::kErrObjectNotSet);
     }
   }
 }
