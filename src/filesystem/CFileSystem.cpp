@@ -57,16 +57,12 @@ std::int32_t CFileSystem::CreateFolder(const std::string& strfolder) {
 }
 
 std::int32_t CFileSystem::ClearOrCreateFolder(const std::string& pcFolderName) {
-  std::int32_t lastError = 0;
+  ErrorRecord error;
   std::string name = text::TrimSpaces(pcFolderName);
   if (!name.empty() && name.back() == '\\') name.pop_back();  // one separator only
 
-  bool exists = false;
-  try {
-    exists = pf_.files->FolderExists(name);
-  } catch (const RuntimeError& e) {
-    lastError = e.number();  // a failed test goes on with the step the branch guards
-  }
+  // A failed test goes on with the step the branch guards: the folder is made.
+  const bool exists = Try(error, /*onError=*/false, [&] { return pf_.files->FolderExists(name); });
 
   std::int32_t result = 0;
   if (!exists) {
@@ -78,7 +74,7 @@ std::int32_t CFileSystem::ClearOrCreateFolder(const std::string& pcFolderName) {
     // for a pattern that matched nothing.
     if (result != 0 && pf_.files->FolderIsEmpty(name)) result = 0;
   }
-  return lastError != 0 ? lastError : result;
+  return error.IsSet() ? error.number : result;
 }
 
 std::int32_t CFileSystem::CopyFolder(const std::string& strFileorFolderFrom,

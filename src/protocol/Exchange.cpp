@@ -5,8 +5,6 @@ namespace updater::protocol {
 namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kDeclaration = "<?xml version='1.0' ?>";
-// Error raised when an object that was never set is used.
-constexpr int kErrObjectNotSet = 91;
 }  // namespace
 
 std::string GreetingRequest() {
@@ -22,45 +20,40 @@ std::string CardRequest(const std::string& cardId, const std::string& cardPasswo
 void Exchange::Pump() { pf_.ui->DoEvents(); }
 
 void Exchange::Post(const std::string& url, const std::string& requestText) {
-  ResumeNext(error, [&] {
+  Try(error, [&] {
     doc_ = pf_.net->NewXmlDocument();
     doc_->LoadXml(requestText);  // its result is not examined: the document goes as it is
   });
   Pump();
-  ResumeNext(error, [&] {
+  Try(error, [&] {
     http_ = pf_.net->NewHttpRequest();
     http_->Open("POST", url, false);
   });
   Pump();
-  ResumeNext(error, [&] {
-    if (!http_)
-      throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+  Try(error, [&] {
+    if (!http_) throw RuntimeError(kErrObjectNotSet);
     http_->Send(doc_ ? doc_->Xml() : std::string());
   });
   Pump();
 }
 
 void Exchange::TakeReply() {
-  ResumeNext(error, [&] {
-    if (!http_)
-      throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+  Try(error, [&] {
+    if (!http_) throw RuntimeError(kErrObjectNotSet);
     doc_ = pf_.net->NewXmlDocument();
     doc_->LoadBytes(http_->ResponseBody());
   });
 }
 
 void Exchange::DropReply() {
-  ResumeNext(error, [&] { doc_ = pf_.net->NewXmlDocument(); });
+  Try(error, [&] { doc_ = pf_.net->NewXmlDocument(); });
 }
 
 std::optional<std::string> Exchange::Lookup(const std::string& name) {
-  std::optional<std::string> text;
-  ResumeNext(error, [&] {
-    if (!doc_)
-      throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
-    text = doc_->SelectChildText(name);
+  return Try(error, /*onError=*/std::nullopt, [&] {
+    if (!doc_) throw RuntimeError(kErrObjectNotSet);
+    return doc_->SelectChildText(name);
   });
-  return text;
 }
 
 }  // namespace updater::protocol

@@ -20,14 +20,15 @@ void CreateDesktopShortcut(Platform& pf) {
   // Every failure is ignored: the user must never be bothered by the shortcut.
   ErrorRecord error;
   const std::string P = pf.system->ProgramFolder();
-  std::string name;
-  ResumeNext(error, [&] { name = ClientIni::Read(pf, P, ClientIni::kShortcut); });
+  const std::string name =
+      Try(error, /*onError=*/"", [&] { return ClientIni::Read(pf, P, ClientIni::kShortcut); });
   error.Clear();
   if (!name.empty()) {
-    std::string link;
-    ResumeNext(error, [&] { link = pf.shortcuts->DesktopFolder() + "\\" + name + ".lnk"; });
+    const std::string link = Try(error, /*onError=*/"", [&] {
+      return pf.shortcuts->DesktopFolder() + "\\" + name + ".lnk";
+    });
     if (!error.IsSet()) {
-      ResumeNext(error, [&] { pf.shortcuts->SaveShortcut(link, P + "\\Trainova.exe"); });
+      Try(error, [&] { pf.shortcuts->SaveShortcut(link, P + "\\Trainova.exe"); });
     }
   }
   error.Clear();

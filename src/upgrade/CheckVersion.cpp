@@ -8,7 +8,6 @@ namespace updater {
 
 bool frmUpgrade::CheckVersion() {
   ErrorRecord error;
-  auto step = [&error](auto&& f) { ResumeNext(error, f); };
 
   bool result = false;
   pf_.ui->DoEvents();
@@ -34,21 +33,17 @@ bool frmUpgrade::CheckVersion() {
 
   std::unique_ptr<ports::Connection> conn;
   std::unique_ptr<ports::Recordset> rs;
-  step([&] {
+  Try(error, [&] {
     conn = LocalDatabase::OpenConnection(pf_, strConnString);
     rs = LocalDatabase::PrepareRecordset(*conn);
     rs->Open(LocalDatabase::SelectVersions(item_id));
   });
 
   // A condition that fails runs the steps it guards: an unreadable record counts as equal.
-  bool same = true;
-  step([&] {
-    if (!rs) throw RuntimeError(91, "Object variable or With block variable not set");
-    if (rs->IsEOF()) {
-      same = false;
-      return;
-    }
-    same = rs->Field("version") == versionNo && rs->Field("updatetime") == updateTime;
+  const bool same = Try(error, /*onError=*/true, [&] {
+    if (!rs) throw RuntimeError(kErrObjectNotSet);
+    return !rs->IsEOF() && rs->Field("version") == versionNo &&
+           rs->Field("updatetime") == updateTime;
   });
   if (same) {
     result = false;
@@ -56,7 +51,7 @@ bool frmUpgrade::CheckVersion() {
     ProgressBar1.Value = 100;
     ProgressBar2.Value = 100;
   }
-  step([&] {
+  Try(error, [&] {
     if (rs) rs->Close();
   });
 
@@ -65,7 +60,7 @@ bool frmUpgrade::CheckVersion() {
     Label2.Caption = "最新程序版本：" + versionNo;
     checkStatus.Value = 1;
   }
-  step([&] {
+  Try(error, [&] {
     rs.reset();
     if (conn) conn->Close();
   });

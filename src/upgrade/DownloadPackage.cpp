@@ -18,12 +18,25 @@ std::int32_t ToLength(const std::string& text) {
   while (i < text.size() && text[i] == ' ') ++i;
   const std::string digits = text.substr(i);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
-    throw RuntimeError(13, "Type mismatch");
+    throw RuntimeError(kErrTypeMismatch);
   }
   if (digits.size() > 10 || std::strtoll(digits.c_str(), nullptr, 10) > INT32_MAX) {
-    throw RuntimeError(6, "Overflow");
+    throw RuntimeError(kErrOverflow);
   }
   return static_cast<std::int32_t>(std::strtoll(digits.c_str(), nullptr, 10));
+}
+
+// Closes and removes a partial package. Raises nothing: the error that led here is the one the
+// caller must see, and the removal must not be skipped by a second error on the way.
+void Discard(ports::BinaryFile& file, ports::FileIO& io, const std::string& path) noexcept {
+  try {
+    file.Close();
+  } catch (...) {
+  }
+  try {
+    io.Kill(path);
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -58,16 +71,13 @@ void frmUpgrade::DownloadPackage() {
           if (chunk.empty()) break;
           ProgressBar1.Value = static_cast<int>(written);
         }
+        // The file reports a full disk as late as here, when it writes what it still holds.
+        file->Close();
       } catch (const RuntimeError&) {
         // A disk that refuses the package leaves no half-written file behind either.
-        file->Close();
-        try {
-          pf_.io->Kill(local);
-        } catch (const RuntimeError&) {
-        }
+        Discard(*file, *pf_.io, local);
         throw;
       }
-      file->Close();
       if (written < announced) {
         // Never leave a truncated package for the installation to unpack.
         pf_.io->Kill(local);

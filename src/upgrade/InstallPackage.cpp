@@ -10,132 +10,166 @@
 
 namespace updater {
 
-void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
-  const std::string& P = programFolder_;
-  ErrorRecord error;
-  auto step = [&error](auto&& f) { ResumeNext(error, f); };
-  bool copyFailed = false;
+namespace {
 
-  std::unique_ptr<ports::Connection> conn;
-  std::unique_ptr<ports::Recordset> recordset;
-  step([&] {
-    conn = LocalDatabase::OpenConnection(pf_, strConnString);
-    recordset = LocalDatabase::PrepareRecordset(*conn);
-  });
+// One run of the installation and what its steps share: the error record of the whole run and
+// the recordset prepared at its start. No platform error leaves a step: it lands in the record.
+class Installation {
+ public:
+  Installation(Platform& pf, const std::string& programFolder)
+      : pf_(pf), P(programFolder), fs_(pf) {}
+
+  ErrorRecord error;
+
+  void OpenDatabase(const std::string& connString) {
+    Try(error, [&] {
+      conn_ = LocalDatabase::OpenConnection(pf_, connString);
+      recordset_ = LocalDatabase::PrepareRecordset(*conn_);
+    });
+  }
+
+  // Runs the archiver and tells whether the package unpacked completely. Nothing is copied
+  // from an archive that did not: a missing, damaged or hostile package stops the
+  // installation with the old version still recorded.
+  bool Unpack(const std::string& packagePath) {
+    if (!pf_.files->FileExists(packagePath)) return false;
+    return Try(error, /*onError=*/false, [&] {
+      const auto exitCode = Module1::RunAndWait(pf_, text::Quoted(P + "\\rar.exe") + " x " +
+                                                         text::Quoted(packagePath) + " " +
+                                                         text::Quoted(P + "\\Tmp") + " -y");
+      return exitCode.has_value() && *exitCode == 0;
+    });
+  }
+
+  // Everything unpacked goes over the program folder. False when the copy returned non-zero;
+  // the message also names an error recorded before, the run goes on either way.
+  bool CopyOverProgramFolder() {
+    const std::int32_t result =
+        Try(error, /*onError=*/0, [&] { return fs_.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\"); });
+    if (error.IsSet() || result != 0) ReportCopyFailed();
+    return result == 0;
+  }
+
+  // The initSystem folder goes into every project's folder. False when a project's copy
+  // failed: that ends the run.
+  bool CopyToProjectFolders() {
+    if (!pf_.files->FolderExists(P + "\\tmp\\initSystem")) return true;
+    const bool opened = Try(error, /*onError=*/false, [&] {
+      Rs().Open(LocalDatabase::kSelectProjects);
+      return true;
+    });
+    // A table that cannot be read is passed over rather than walked without end.
+    while (opened) {
+      if (Try(error, /*onError=*/true, [&] { return Rs().IsEOF(); })) break;
+      const std::string projectNo =
+          Try(error, /*onError=*/"", [&] { return Rs().Field("project_No"); });
+      const std::int32_t copied = Try(error, /*onError=*/-1, [&] {
+        return fs_.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\");
+      });
+      if (copied != 0) {
+        ReportCopyFailed();
+        return false;
+      }
+      const bool moved = Try(error, /*onError=*/false, [&] {
+        Rs().MoveNext();
+        return true;
+      });
+      if (!moved) break;
+    }
+    Try(error, [&] {
+      if (opened) Rs().Close();
+    });
+    return true;
+  }
+
+  // System files go into the system folder; their copies are not checked. evalcom.dll is
+  // registered from its copy there.
+  void CopyToSystemFolder() {
+    if (!pf_.files->FolderExists(P + "\\tmp\\system32")) return;
+    const std::vector<std::string> names =
+        Try(error, /*onError=*/{}, [&] { return pf_.files->ListFiles(P + "\\tmp\\system32"); });
+    for (const std::string& name : names) {
+      Try(error, [&] {
+        const std::string S = Module1::GetSystemFolder(pf_);
+        fs_.CopyFolderOrFile(P + "\\tmp\\system32\\" + name, S + "\\");
+      });
+    }
+    if (pf_.files->FileExists(P + "\\tmp\\system32\\evalcom.dll")) {
+      Try(error, [&] {
+        const std::string S = Module1::GetSystemFolder(pf_);
+        pf_.processes->Start("regsvr32 " + text::Quoted(S + "\\evalcom.dll") + " -s",
+                             ports::ShowState::MinimizedFocus);
+      });
+    }
+  }
+
+  // Each operation is tried even when one before it failed; any failure is in the record.
+  void RecordVersion(const std::string& itemId, const std::string& version,
+                     const std::string& updateTime, const std::string& comment) {
+    Try(error, [&] { Rs().Open(LocalDatabase::SelectVersions(itemId)); });
+    // An end-of-data test that fails adds a row, as the branch it guards.
+    if (Try(error, /*onError=*/true, [&] { return Rs().IsEOF(); })) {
+      Try(error, [&] { Rs().AddNew(); });
+    }
+    Try(error, [&] { Rs().SetField("version", version); });
+    Try(error, [&] { Rs().SetField("updatetime", updateTime); });
+    Try(error, [&] { Rs().SetField("updatecmt", comment); });
+    Try(error, [&] { Rs().SetField("versionT", LocalDatabase::VersionT(itemId)); });
+    Try(error, [&] { Rs().Update(); });
+  }
+
+ private:
   // Using the recordset when the database could not be opened is an error like any other.
-  const auto rs = [&]() -> ports::Recordset& {
-    if (!recordset) throw RuntimeError(91, "Object variable or With block variable not set");
-    return *recordset;
-  };
+  ports::Recordset& Rs() {
+    if (!recordset_) throw RuntimeError(kErrObjectNotSet);
+    return *recordset_;
+  }
+
+  void ReportCopyFailed() {
+    pf_.ui->MsgBox("软件升级失败！错误：文件复制失败！" + error.description, ports::MsgIcon::None,
+                   "自动更新");
+  }
+
+  Platform& pf_;
+  const std::string P;
+  CFileSystem fs_;
+  std::unique_ptr<ports::Connection> conn_;
+  std::unique_ptr<ports::Recordset> recordset_;
+};
+
+}  // namespace
+
+void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
+  Installation run(pf_, programFolder_);
+  run.OpenDatabase(strConnString);
   pf_.ui->DoEvents();
 
-  if (!pf_.files->FileExists(P + "\\rar.exe")) {
+  if (!pf_.files->FileExists(programFolder_ + "\\rar.exe")) {
     Label2.Caption = "升级失败，缺少rar.exe。";
     ok = false;
     return;
   }
-
-  // Nothing is copied from an archive that did not unpack completely: a missing, damaged or
-  // hostile package stops the installation here with the old version still recorded.
-  bool unpacked = false;
-  if (pf_.files->FileExists(packagePath)) {
-    step([&] {
-      const auto exitCode = Module1::RunAndWait(pf_, text::Quoted(P + "\\rar.exe") + " x " +
-                                                         text::Quoted(packagePath) + " " +
-                                                         text::Quoted(P + "\\Tmp") + " -y");
-      unpacked = exitCode.has_value() && *exitCode == 0;
-    });
-  }
-  if (!unpacked) {
+  if (!run.Unpack(packagePath)) {
     Label2.Caption = "升级失败，解压升级包失败。";
     ok = false;
     return;
   }
 
-  CFileSystem fs(pf_);
-  const auto copyFailedMessage = [&] {
-    pf_.ui->MsgBox("软件升级失败！错误：文件复制失败！" + error.description, ports::MsgIcon::None,
-                   "自动更新");
-  };
-
+  bool copyFailed = false;
   if (packagePath.find("setup") != std::string::npos) {
-    // Everything unpacked goes over the program folder.
-    std::int32_t result = 0;
-    step([&] { result = fs.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\"); });
-    if (result != 0) copyFailed = true;
-    if (error.IsSet() || result != 0) copyFailedMessage();
-
-    // The initSystem folder goes into every project's folder; the first failure ends the run.
-    if (pf_.files->FolderExists(P + "\\tmp\\initSystem")) {
-      bool opened = false;
-      step([&] {
-        rs().Open(LocalDatabase::kSelectProjects);
-        opened = true;
-      });
-      // A table that cannot be read is passed over rather than walked without end.
-      while (opened) {
-        bool atEnd = true;
-        step([&] { atEnd = rs().IsEOF(); });
-        if (atEnd) break;
-        std::string projectNo;
-        step([&] { projectNo = rs().Field("project_No"); });
-        std::int32_t copied = -1;
-        step([&] {
-          copied = fs.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\");
-        });
-        if (copied != 0) {
-          copyFailedMessage();
-          ok = false;
-          return;
-        }
-        bool moved = false;
-        step([&] {
-          rs().MoveNext();
-          moved = true;
-        });
-        if (!moved) break;
-      }
-      step([&] {
-        if (opened) rs().Close();
-      });
+    copyFailed = !run.CopyOverProgramFolder();
+    if (!run.CopyToProjectFolders()) {
+      ok = false;
+      return;
     }
-
-    // System files go into the system folder; their copies are not checked.
-    if (pf_.files->FolderExists(P + "\\tmp\\system32")) {
-      std::vector<std::string> names;
-      step([&] { names = pf_.files->ListFiles(P + "\\tmp\\system32"); });
-      for (const std::string& name : names) {
-        step([&] {
-          const std::string S = Module1::GetSystemFolder(pf_);
-          fs.CopyFolderOrFile(P + "\\tmp\\system32\\" + name, S + "\\");
-        });
-      }
-      // evalcom.dll is registered from its copy in the system folder.
-      if (pf_.files->FileExists(P + "\\tmp\\system32\\evalcom.dll")) {
-        step([&] {
-          const std::string S = Module1::GetSystemFolder(pf_);
-          pf_.processes->Start("regsvr32 " + text::Quoted(S + "\\evalcom.dll") + " -s",
-                               ports::ShowState::MinimizedFocus);
-        });
-      }
-    }
+    run.CopyToSystemFolder();
   }
 
-  if (!error.IsSet() && !copyFailed) {
-    // Each operation is tried even when one before it failed; any failure leaves ok false.
-    step([&] { rs().Open(LocalDatabase::SelectVersions(item_id)); });
-    bool empty = true;  // a failed test runs the step it guards
-    step([&] { empty = rs().IsEOF(); });
-    if (empty) step([&] { rs().AddNew(); });
-    step([&] { rs().SetField("version", Text1.Text); });
-    step([&] { rs().SetField("updatetime", Text2.Text); });
-    step([&] { rs().SetField("updatecmt", Text3.Text); });
-    step([&] { rs().SetField("versionT", LocalDatabase::VersionT(item_id)); });
-    step([&] { rs().Update(); });
+  if (!run.error.IsSet() && !copyFailed) {
+    run.RecordVersion(item_id, Text1.Text, Text2.Text, Text3.Text);
   }
-
   ProgressBar2.Value = 100;
-  ok = !error.IsSet() && !copyFailed;
+  ok = !run.error.IsSet() && !copyFailed;
 }
 
 }  // namespace updater

@@ -60,7 +60,7 @@ TEST_F(ContractTest, ListFilesGivesFilesOnlySortedWithoutRegardToCase) {
     pf().files->ListFiles(P("missing"));
     FAIL() << "a missing folder must raise";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 76);
+    EXPECT_EQ(e.number(), updater::kErrPathNotFound);
   }
 }
 

@@ -211,7 +211,7 @@ TEST_F(NetTest, AnEmptyAddressSendsNothingAndChangesNoLamp) {
 TEST_F(NetTest, AnUnusableUrlFailsOpenAndSendReportsTheLaterError) {
   auto bare = pf().net->NewHttpRequest();
   updater::ErrorRecord notOpened;
-  updater::ResumeNext(notOpened, [&] { bare->Send(protocol::GreetingRequest()); });
+  updater::Try(notOpened, [&] { bare->Send(protocol::GreetingRequest()); });
   ASSERT_TRUE(notOpened.IsSet());
 
   for (const std::string& url :
@@ -300,7 +300,7 @@ TEST_F(XmlTest, ATextThatIsNoDocumentLeavesNoRoot) {
       doc->SelectChildText("error");
       ADD_FAILURE() << "no error raised";
     } catch (const RuntimeError& e) {
-      EXPECT_EQ(e.number(), 91);
+      EXPECT_EQ(e.number(), updater::kErrObjectNotSet);
     }
   }
 }

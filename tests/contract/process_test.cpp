@@ -64,7 +64,7 @@ TEST_F(Processes, AMissingProgramRaisesFileNotFound) {
     Module1::RunAndWait(pf(), Quoted(P("no such program.exe")) + " x");
     FAIL() << "no error raised";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 53);
+    EXPECT_EQ(e.number(), updater::kErrFileNotFound);
   }
 }
 

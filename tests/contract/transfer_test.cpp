@@ -240,7 +240,7 @@ TEST_F(BinaryFileTest, MissingFoldersAndFilesRaiseTheirNumbers) {
     pf().io->OpenBinary(P("no such folder\\setup.rar"));
     ADD_FAILURE() << "opened a file in a missing folder";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 76);
+    EXPECT_EQ(e.number(), updater::kErrPathNotFound);
   }
   Write("doomed.bin", "x");
   pf().io->Kill(P("doomed.bin"));
@@ -249,7 +249,7 @@ TEST_F(BinaryFileTest, MissingFoldersAndFilesRaiseTheirNumbers) {
     pf().io->Kill(P("doomed.bin"));
     ADD_FAILURE() << "killed a missing file";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 53);
+    EXPECT_EQ(e.number(), updater::kErrFileNotFound);
   }
 }
 

@@ -1,9 +1,8 @@
 #pragma once
-// Fakes of the XML, HTTP and UI ports: requests are recorded, answers scripted per test. The
+// Fakes of the XML and HTTP ports: requests are recorded, answers scripted per test. The
 // fake document "parses" a body that starts with '<' and is not HTML, which is all that the
 // exchange logic needs to tell replies apart; the real parsers are covered by the contract suite.
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +19,7 @@ class FakeXml : public updater::ports::XmlDocument {
   std::string Xml() override { return text_; }
   bool HasDocumentElement() override { return parsed_; }
   std::optional<std::string> SelectChildText(const std::string& name) override {
-    if (!parsed_) throw updater::RuntimeError(91, "Object variable or With block variable not set");
+    if (!parsed_) throw updater::RuntimeError(updater::kErrObjectNotSet);
     const auto open = text_.find("<" + name + ">");
     if (open == std::string::npos) {
       if (text_.find("<" + name + "/>") != std::string::npos) return std::string();
@@ -87,64 +86,6 @@ class FakeNet : public updater::ports::Net {
   std::unique_ptr<updater::ports::HttpRequest> NewHttpRequest() override {
     return std::make_unique<FakeHttp>(&script);
   }
-};
-
-class FakeUi : public updater::ports::UiHost {
- public:
-  struct Box {
-    std::string text;
-    updater::ports::MsgIcon icon;
-    std::string title;
-  };
-  int pumps = 0;
-  std::vector<Box> boxes;
-  std::function<void()> onPump;  // a window event arriving while the core serves events
-  void DoEvents() override {
-    ++pumps;
-    if (onPump) onPump();
-  }
-  void MsgBox(const std::string& text, updater::ports::MsgIcon icon,
-              const std::string& title) override {
-    boxes.push_back({text, icon, title});
-  }
-
-  // The forms shown, modal ones with the lines "typed" into them by the test.
-  std::vector<std::string> shown;
-  std::function<void(updater::ui::Form&)> onModal;  // plays the user's part in a modal form
-  bool ended = false;
-  updater::ports::DateTime now{2026, 12, 8, 9, 30, 15};
-
-  void Show(updater::ui::Form& form) override {
-    shown.push_back(form.Name());
-    form.Form_Load();
-    form.Form_Activate();
-  }
-  void ShowModal(updater::ui::Form& form) override {
-    shown.push_back(form.Name() + " (modal)");
-    form.Form_Load();
-    if (onModal) onModal(form);
-    Unload(form);
-  }
-  std::function<void(updater::ui::Form&)> onUnload;  // sees the form as it closes
-  void Unload(updater::ui::Form& form) override {
-    if (onUnload) onUnload(form);
-    form.Form_Unload();
-  }
-  void Run() override {}
-  [[noreturn]] void End() override {
-    ended = true;
-    throw ProgramEnded();
-  }
-  updater::ports::DateTime Now() override { return now; }
-  std::vector<int> runtimeErrors;
-  [[noreturn]] void ReportRuntimeError(int number, const std::string&) override {
-    runtimeErrors.push_back(number);
-    ended = true;
-    throw ProgramEnded();
-  }
-
-  // Thrown where the real host would end the process.
-  struct ProgramEnded {};
 };
 
 }  // namespace fakes

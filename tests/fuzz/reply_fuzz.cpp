@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       doc.SelectChildText(name);
       if (!loaded) __builtin_trap();  // without a root every lookup must fail
     } catch (const updater::RuntimeError& e) {
-      if (loaded || e.number() != 91) __builtin_trap();
+      if (loaded || e.number() != updater::kErrObjectNotSet) __builtin_trap();
     }
   }
   if (loaded) {

@@ -5,7 +5,7 @@
 namespace updater {
 
 void BufferedBinaryFile::Write(const std::string& bytes) {
-  if (!IsOpen()) throw RuntimeError(kErrBadFileName, "Bad file name or number");
+  if (!IsOpen()) throw RuntimeError(kErrBadFileName);
   if (pending_.size() + bytes.size() > kBlock) Flush();
   if (bytes.size() >= kBlock) {
     WriteAll(bytes.data(), bytes.size());

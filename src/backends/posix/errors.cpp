@@ -8,25 +8,20 @@
 
 namespace updater::posix {
 
-namespace {
-constexpr int kErrDiskFull = 61;
-constexpr int kErrDeviceIo = 57;
-}  // namespace
-
 void ThrowFileError(int error) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
+      throw RuntimeError(kErrPathNotFound);
     case ENAMETOOLONG:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+      throw RuntimeError(kErrBadFileName);
     default:  // EEXIST, EACCES, EPERM, EROFS, EISDIR, ETXTBSY, ...
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
   }
 }
 
 void ThrowWriteError(int error) {
-  if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull, "Disk full");
+  if (error == ENOSPC || error == EDQUOT) throw RuntimeError(kErrDiskFull);
   throw RuntimeError(kErrDeviceIo, std::string("Device I/O error: ") + std::strerror(error));
 }
 

@@ -62,11 +62,11 @@ void PosixFileIO::Kill(const std::string& path) {
   const std::string host = mapper_.Map(path).string();
   struct stat info {};
   if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrFileNotFound);
   }
   if (::unlink(host.c_str()) != 0) {
-    if (errno == ENOENT) throw RuntimeError(kErrFileNotFound, "File not found");
-    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    if (errno == ENOENT) throw RuntimeError(kErrFileNotFound);
+    throw RuntimeError(kErrPathFileAccess);
   }
 }
 

@@ -100,7 +100,7 @@ void PosixFiles::MakeFolder(const std::string& path) {
   // Names Windows refuses: empty, or holding a character reserved in file names.
   if (trimmed.empty() || name.empty() || name.find_first_of("<>:\"|?*") != std::string::npos ||
       (HasDriveLetter(trimmed) && trimmed.size() == 2)) {
-    throw RuntimeError(kErrBadFileName, "Bad file name or number");
+    throw RuntimeError(kErrBadFileName);
   }
   const fs::path host = mapper_.Map(trimmed);
   if (::mkdir(host.c_str(), 0777) == 0) return;
@@ -110,10 +110,10 @@ void PosixFiles::MakeFolder(const std::string& path) {
 std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
   const fs::path host = mapper_.Map(folder);
   std::error_code ec;
-  if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound, "Path not found");
+  if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound);
   std::vector<std::string> names;
   fs::directory_iterator it(host, ec);
-  if (ec) throw RuntimeError(kErrPathNotFound, "Path not found");
+  if (ec) throw RuntimeError(kErrPathNotFound);
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) break;
     if (it->is_regular_file(ec)) names.push_back(it->path().filename().string());

@@ -129,7 +129,7 @@ std::uint32_t PosixProcesses::Start(const std::string& commandLine, ports::ShowS
   const std::vector<std::string> words =
       SplitCommandLine(first == std::string::npos ? "" : commandLine.substr(first));
   const std::string program = ResolveProgram(words.front());
-  if (program.empty()) throw RuntimeError(kErrFileNotFound, "File not found");
+  if (program.empty()) throw RuntimeError(kErrFileNotFound);
 
   std::vector<std::string> args;
   args.push_back(program);
@@ -140,7 +140,7 @@ std::uint32_t PosixProcesses::Start(const std::string& commandLine, ports::ShowS
 
   pid_t pid = 0;
   if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrFileNotFound);
   }
   auto state = std::make_shared<ChildState>();
   {

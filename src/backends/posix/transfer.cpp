@@ -145,7 +145,7 @@ void CurlTransfer::Stop() {
 void CurlTransfer::Execute(const std::string& url, const std::string& operation) {
   const std::string op = text::AsciiLower(operation);
   if (op != "get" && op != "head") {
-    throw RuntimeError(kErrInvalidCall, "Invalid procedure call or argument");
+    throw RuntimeError(kErrInvalidCall);
   }
   CheckUrl(url);
   Stop();

@@ -14,8 +14,6 @@ namespace updater::posix {
 
 namespace {
 
-constexpr int kErrObjectNotSet = 91;
-
 // The text of one element can never be larger than the answer it came in, whatever entities
 // the answer declares; walking stops there, and after this many nodes, so that nested empty
 // entities cannot make it run for ever either.
@@ -136,7 +134,7 @@ bool LibxmlDocument::HasDocumentElement() {
 std::optional<std::string> LibxmlDocument::SelectChildText(const std::string& name) {
   xmlNodePtr root = doc_ ? xmlDocGetRootElement(doc_.get()) : nullptr;
   if (root == nullptr) {
-    throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+    throw RuntimeError(kErrObjectNotSet);
   }
   for (xmlNodePtr n = root->children; n != nullptr; n = n->next) {
     if (n->type != XML_ELEMENT_NODE || QualifiedName(n) != name) continue;

@@ -144,9 +144,6 @@ std::string SystemMessage(HRESULT hr) {
   return WideToUtf8(text);
 }
 
-constexpr int kErrTypeMismatch = 13;
-constexpr int kErrCannotCreateObject = 429;
-
 // Throws for a failed hr. An ADO call leaves its description behind (IErrorInfo); otherwise
 // ADO's words for its own errors, the system's text for hr, or the bare number. askObject is
 // false for calls that are not ADO's own (COM, interface queries), which set no error info, so
@@ -200,7 +197,7 @@ Com<T> Create(const wchar_t* progId, std::initializer_list<IID> iids) {
         return object;
     }
   }
-  throw RuntimeError(kErrCannotCreateObject, "ActiveX component can't create object");
+  throw RuntimeError(kErrCannotCreateObject);
 }
 
 class AdoRecordset final : public ports::Recordset {
@@ -240,7 +237,7 @@ class AdoRecordset final : public ports::Recordset {
     Variant text;
     if (FAILED(VariantChangeTypeEx(&text.get(), &value.get(), LOCALE_USER_DEFAULT,
                                    VARIANT_ALPHABOOL, VT_BSTR))) {
-      throw RuntimeError(kErrTypeMismatch, "Type mismatch");
+      throw RuntimeError(kErrTypeMismatch);
     }
     return FromBstr(text.get().bstrVal);
   }
@@ -260,7 +257,7 @@ class AdoRecordset final : public ports::Recordset {
     st.wSecond = static_cast<WORD>(value.second);
     Variant v;
     if (!SystemTimeToVariantTime(&st, &v.get().date)) {
-      throw RuntimeError(kErrInvalidCall, "Invalid procedure call or argument");
+      throw RuntimeError(kErrInvalidCall);
     }
     v.get().vt = VT_DATE;
     Check(Item(name)->put_Value(v.get()), "Field.Value");

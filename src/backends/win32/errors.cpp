@@ -7,11 +7,6 @@
 
 namespace updater::win32 {
 
-namespace {
-constexpr int kErrDiskFull = 61;
-constexpr int kErrDeviceIo = 57;
-}  // namespace
-
 int HResultFromWin32(DWORD code) { return static_cast<int>(0x80070000u | (code & 0xFFFFu)); }
 
 std::string WinInetErrorText(DWORD code) {
@@ -35,21 +30,21 @@ void ThrowFileError(DWORD code) {
   switch (code) {
     case ERROR_PATH_NOT_FOUND:
     case ERROR_FILE_NOT_FOUND:
-      throw RuntimeError(kErrPathNotFound, "Path not found");
+      throw RuntimeError(kErrPathNotFound);
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
     case ERROR_FILENAME_EXCED_RANGE:
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+      throw RuntimeError(kErrBadFileName);
     default:
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
   }
 }
 
 void ThrowWriteError(DWORD code) {
   if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
-    throw RuntimeError(kErrDiskFull, "Disk full");
+    throw RuntimeError(kErrDiskFull);
   }
-  throw RuntimeError(kErrDeviceIo, "Device I/O error");
+  throw RuntimeError(kErrDeviceIo);
 }
 
 }  // namespace updater::win32

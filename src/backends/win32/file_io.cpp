@@ -57,9 +57,9 @@ void Win32FileIO::Kill(const std::string& path) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-      throw RuntimeError(kErrFileNotFound, "File not found");
+      throw RuntimeError(kErrFileNotFound);
     default:
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
   }
 }
 

@@ -88,7 +88,7 @@ std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
   const DWORD attributes =
       wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw RuntimeError(kErrPathNotFound, "Path not found");
+    throw RuntimeError(kErrPathNotFound);
   }
   std::wstring pattern = wide;
   if (pattern.back() != L'\\') pattern += L'\\';

@@ -61,7 +61,7 @@ std::uint32_t Win32Processes::Start(const std::string& commandLine, ports::ShowS
   // No application name: the program is found the way a command prompt finds it.
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &info)) {
-    throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrFileNotFound);
   }
   CloseHandle(info.hThread);
   std::lock_guard lock(mutex_);

@@ -12,8 +12,6 @@ namespace updater::win32 {
 
 namespace {
 
-constexpr int kErrCannotCreateObject = 429;  // ActiveX component can't create object
-
 [[noreturn]] void Fail(int number, const char* what, HRESULT hr) {
   char code[16];
   std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(hr));

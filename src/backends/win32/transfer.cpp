@@ -84,7 +84,7 @@ void WinInetTransfer::Stop() {
 void WinInetTransfer::Execute(const std::string& url, const std::string& operation) {
   const std::wstring verb = Verb(operation);
   if (verb != L"GET" && verb != L"HEAD") {
-    throw RuntimeError(kErrInvalidCall, "Invalid procedure call or argument");
+    throw RuntimeError(kErrInvalidCall);
   }
   RequestTarget target;
   DWORD crackError = 0;

@@ -16,9 +16,6 @@ namespace updater::win32 {
 
 namespace {
 
-constexpr int kErrCannotCreateObject = 429;
-constexpr int kErrObjectNotSet = 91;
-
 // DOMDocument of MSXML 3.0, should its ProgID be missing from the registry.
 constexpr CLSID kClsidDomDocument30 = {
     0xf5078f32, 0xc551, 0x11d3, {0x89, 0xb9, 0x00, 0x00, 0xf8, 0x1f, 0xe2, 0x21}};
@@ -131,7 +128,7 @@ MsxmlDocument::MsxmlDocument() {
     doc_ = nullptr;
     if (uninitialize_) CoUninitialize();
     uninitialize_ = false;
-    throw RuntimeError(kErrCannotCreateObject, "ActiveX component can't create object");
+    throw RuntimeError(kErrCannotCreateObject);
   }
   doc_->put_async(VARIANT_FALSE);
   doc_->put_validateOnParse(VARIANT_FALSE);
@@ -196,7 +193,7 @@ bool MsxmlDocument::HasDocumentElement() {
 std::optional<std::string> MsxmlDocument::SelectChildText(const std::string& name) {
   Com<IXMLDOMElement> root;
   if (doc_->get_documentElement(root.Out()) != S_OK || !root) {
-    throw RuntimeError(kErrObjectNotSet, "Object variable or With block variable not set");
+    throw RuntimeError(kErrObjectNotSet);
   }
   // The children are walked rather than selected by a pattern, so that any name matches only
   // itself.

@@ -50,7 +50,7 @@ TEST_F(ProcessesTest, ABareNameIsSearchedInTheProgramFolderThenTheSystemFolderTh
         try {
           processes_.Start("\"" + temp_.str() + "\\client.dll\" x", ports::ShowState::Normal);
         } catch (const RuntimeError& e) {
-          EXPECT_EQ(e.number(), 53);
+          EXPECT_EQ(e.number(), updater::kErrFileNotFound);
           throw;
         }
       },

@@ -118,13 +118,13 @@ TEST_F(Win32Backend, MakeFolderNamesABadName) {
     pf().files->MakeFolder(P("a|b"));
     FAIL() << "a name with | must raise";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 52);
+    EXPECT_EQ(e.number(), updater::kErrBadFileName);
   }
   try {
     pf().files->MakeFolder("");
     FAIL() << "an empty name must raise";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 76);
+    EXPECT_EQ(e.number(), updater::kErrPathNotFound);
   }
 }
 

@@ -48,28 +48,50 @@ class FakeTransfer : public updater::ports::Transfer {
 };
 
 struct IoState {
-  std::map<std::string, std::string> files;  // path -> content
+  std::map<std::string, std::string> files;  // path -> content on the disk
   std::vector<std::string> killed;
   bool failOpen = false;
   std::size_t failWriteAt = std::string::npos;  // the disk is full from this offset on
+  int closes = 0;
 };
 
+// Buffers like the real file: bytes reach the disk in blocks of 256 KiB or on Close, so a full
+// disk is reported by the Write that fills a block or else only by Close. A flush that fails
+// keeps its bytes pending; Close releases the file even when its flush fails.
 class FakeBinaryFile : public updater::ports::BinaryFile {
  public:
+  static constexpr std::size_t kBlock = 256 * 1024;
   FakeBinaryFile(IoState* s, std::string path) : s_(s), path_(std::move(path)) {}
   void Write(const std::string& bytes) override {
-    if (pos_ + bytes.size() > s_->failWriteAt) throw updater::RuntimeError(61, "Disk full");
-    std::string& content = s_->files[path_];
-    content.replace(pos_, std::min(bytes.size(), content.size() - std::min(pos_, content.size())),
-                    bytes);
-    pos_ += bytes.size();
+    if (!open_) throw updater::RuntimeError(updater::kErrBadFileName);
+    if (pending_.size() + bytes.size() > kBlock) Flush();
+    pending_ += bytes;
+    if (pending_.size() >= kBlock) Flush();
   }
-  void Close() override {}
+  void Close() override {
+    if (!open_) return;
+    open_ = false;
+    ++s_->closes;
+    Flush();
+  }
 
  private:
+  void Flush() {
+    if (pos_ + pending_.size() > s_->failWriteAt) {
+      if (!open_) pending_.clear();
+      throw updater::RuntimeError(updater::kErrDiskFull);
+    }
+    std::string& content = s_->files[path_];
+    content.replace(
+        pos_, std::min(pending_.size(), content.size() - std::min(pos_, content.size())), pending_);
+    pos_ += pending_.size();
+    pending_.clear();
+  }
   IoState* s_;
   std::string path_;
-  std::size_t pos_ = 0;
+  std::string pending_;
+  std::size_t pos_ = 0;  // where the next flush lands
+  bool open_ = true;
 };
 
 class FakeIo : public updater::ports::FileIO {
@@ -80,12 +102,12 @@ class FakeIo : public updater::ports::FileIO {
     return std::make_unique<FakeTransfer>(&transfer);
   }
   std::unique_ptr<updater::ports::BinaryFile> OpenBinary(const std::string& path) override {
-    if (state.failOpen) throw updater::RuntimeError(76, "Path not found");
+    if (state.failOpen) throw updater::RuntimeError(updater::kErrPathNotFound);
     state.files.emplace(path, "");
     return std::make_unique<FakeBinaryFile>(&state, path);
   }
   void Kill(const std::string& path) override {
-    if (!state.files.erase(path)) throw updater::RuntimeError(53, "File not found");
+    if (!state.files.erase(path)) throw updater::RuntimeError(updater::kErrFileNotFound);
     state.killed.push_back(path);
   }
   std::string AnsiToUtf8(const std::string& bytes) override { return bytes; }

@@ -56,7 +56,7 @@ TEST(Module1RunAndWait, ACommandThatCannotStartRaisesToTheCaller) {
     Module1::RunAndWait(f.pf, "missing.exe");
     FAIL() << "no error raised";
   } catch (const RuntimeError& e) {
-    EXPECT_EQ(e.number(), 53);
+    EXPECT_EQ(e.number(), updater::kErrFileNotFound);
   }
 }
 
