@@ -1,0 +1,274 @@
+// Whole runs of the Windows program under wine against the reference server, played as a user
+// plays them: the test build of the program (its database a text file, everything else real)
+// runs in a program folder of its own with the archiver, client and component stand-ins; the
+// test reads each message box and window through its handle, presses the buttons and types
+// into the server-address dialog, and keeps a picture of each (WHOLERUN_SCREENSHOTS).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "automation.h"
+#include "tables.h"
+#include "tar_writer.h"
+
+namespace wholerun {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+// A folder of the Linux side, reached through wine's drive Z:.
+fs::path FromUnix(std::string path) {
+  if (path.empty() || path[0] != '/') return Wide(path);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return Wide("Z:" + path);
+}
+
+std::string Ansi(const std::string& utf8) {
+  const std::wstring w = Wide(utf8);
+  const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string FromAnsi(const std::string& ansi) {
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), n);
+  return Utf8(w);
+}
+
+fs::path ExecutableFolder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  return fs::path(path).parent_path();
+}
+
+fs::path SystemFolder() {
+  // The 32-bit system folder: SysWOW64 under WOW64, where the program puts components.
+  wchar_t path[MAX_PATH] = {};
+  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
+  return path;
+}
+
+fs::path DesktopFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"USERPROFILE", path, MAX_PATH);
+  return fs::path(path) / "Desktop";
+}
+
+constexpr char kSystemFile[] = "wholerun系统.txt";
+constexpr char kShortcut[] = "训练系统";
+
+class WindowsWholeRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
+    DestroyWindow(probe);
+    url_ = Env("AUTOUPDATE_TEST_SERVER");
+    if (url_.empty()) GTEST_SKIP() << "no reference server: run under scripts/with-update-server";
+    data_ = FromUnix(Env("AUTOUPDATE_TEST_SERVER_DATA"));
+
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    root_ = fs::path(temp) /
+            Wide("autoupdate whole run 中文-" + std::to_string(GetCurrentProcessId())) /
+            info->name();
+    fs::remove_all(root_);
+    prog_ = root_ / Wide("program 中文");
+    fs::create_directories(prog_ / "DLL");
+    const fs::path bin = ExecutableFolder();
+    fs::copy_file(bin / UPDATER_NAME, prog_ / "autoupdate.exe");
+    fs::copy_file(bin / RAR_NAME, prog_ / "rar.exe");
+    fs::copy_file(bin / CLIENT_1_NAME, prog_ / "Trainova.dll");
+    client2_ = ReadFile(bin / CLIENT_2_NAME);
+    evalcom_ = ReadFile(bin / EVALCOM_NAME);
+
+    log_ = root_ / "events.log";
+    SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
+    SetEnvironmentVariableW(L"WHOLERUN_REGISTER_DELAY_MS", nullptr);
+
+    Tables(
+        {{"system", {"upserverurl", "indatetime"}, {{"http://old.example", std::nullopt}}},
+         {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"1.0", "t1", "", "0"}}},
+         {"projectList", {"project_No", "project_URL"}, {{"7", "old"}}}});
+    Ini(url_);
+
+    for (const char* name : {"version_no", "update_time", "soft_cmt", "fault"}) {
+      fs::remove(data_ / name);
+    }
+    fs::remove_all(data_ / "uploads");
+    Offer("1.0", "t1");
+    for (const std::string name : {"evalcom.dll", kSystemFile}) {
+      fs::remove(SystemFolder() / Wide(name));
+    }
+    fs::remove(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk"));
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  void Tables(const std::vector<Table>& tables) {
+    WriteFile(prog_ / "project.mdb", FormatTables(tables));
+  }
+  // The values of one column of a table, "|" between rows, Null as NULL.
+  std::string Column(const std::string& table, const std::string& column) {
+    for (const Table& t : ParseTables(ReadFile(prog_ / "project.mdb"))) {
+      if (t.name != table) continue;
+      const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
+      std::string out;
+      for (const auto& row : t.rows) {
+        if (!out.empty()) out += '|';
+        out += row.at(static_cast<std::size_t>(at)).value_or("NULL");
+      }
+      return out;
+    }
+    return "no table " + table;
+  }
+  void Ini(const std::string& server) {
+    WriteFile(prog_ / "client.ini", Ansi("[initInfo]\r\nserver=" + server +
+                                         "\r\nitem_id=\r\nshortcut=" + kShortcut + "\r\n"));
+  }
+  std::string IniText() { return FromAnsi(ReadFile(prog_ / "client.ini")); }
+
+  void Offer(const std::string& version, const std::string& time) {
+    WriteFile(data_ / "version_no", version);
+    WriteFile(data_ / "update_time", time);
+    WriteFile(data_ / "soft_cmt", "说明");
+  }
+  std::string Package() {
+    return MakeTar({{"Trainova.dll", client2_},
+                    {"initSystem/", ""},
+                    {"initSystem/题库.txt", "题库"},
+                    {"system32/", ""},
+                    {"system32/evalcom.dll", evalcom_},
+                    {std::string("system32/") + kSystemFile, "系统"}});
+  }
+  void Serve(const std::string& package) {
+    WriteFile(data_ / "uploads" / "soft" / "setup.rar", package);
+  }
+
+  // The event log of the stand-ins, once it holds what (or after timeout without it).
+  std::string Events(const std::string& what = "",
+                     std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string text = ReadFile(log_);
+    while (!what.empty() && Lower(text).find(Lower(what)) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      text = ReadFile(log_);
+    }
+    return text;
+  }
+  // The client's line as it must read: the quoted path and its trailing blank, no argument.
+  std::string ClientStarted(const std::string& version) {
+    return "client " + version + " arguments=0 command=\"" + Utf8(prog_.wstring()) +
+           "\\Trainova.dll\" \n";
+  }
+
+  std::unique_ptr<Process> Start() {
+    auto p = std::make_unique<Process>(prog_ / "autoupdate.exe", root_);
+    EXPECT_TRUE(p->started());
+    return p;
+  }
+  // The next window, which must be a message box with these words.
+  HWND ExpectBox(Process& p, const std::string& title, const std::string& text, Icon icon,
+                 const std::string& shot) {
+    const auto w = p.Next();
+    if (!w) {
+      ADD_FAILURE() << "no message box \"" << text << "\"; seen: " << p.SeenSummary();
+      return nullptr;
+    }
+    if (!w->IsMessageBox()) {
+      ADD_FAILURE() << "a window \"" << Utf8(w->title) << "\" instead of the message box \"" << text
+                    << "\"";
+      return nullptr;
+    }
+    const MessageBoxView box = ReadMessageBox(w->hwnd);
+    EXPECT_EQ(box.title, title);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(IconName(box.icon), std::string(IconName(icon))) << text;
+    Shot(w->hwnd, shot);
+    return box.ok;
+  }
+  void PressOk(HWND ok) {
+    if (ok != nullptr) Press(ok);
+  }
+  // The next window, which must be a window of the program with this caption.
+  HWND ExpectWindow(Process& p, const std::string& caption) {
+    const auto w = p.Next();
+    if (!w || w->IsMessageBox() || Utf8(w->title) != caption) {
+      ADD_FAILURE() << "no window \"" << caption << "\"; seen: " << p.SeenSummary();
+      return nullptr;
+    }
+    Settle(w->hwnd);
+    return w->hwnd;
+  }
+  void Shot(HWND hwnd, const std::string& name) {
+    const std::string folder = Env("WHOLERUN_SCREENSHOTS");
+    if (folder.empty()) return;
+    EXPECT_TRUE(Capture(hwnd, FromUnix(folder) / (name + ".png"))) << name;
+  }
+  void ExpectExit(Process& p, DWORD code = 0) {
+    const auto exit = p.Exit();
+    ASSERT_TRUE(exit.has_value()) << "still running; seen: " << p.SeenSummary();
+    EXPECT_EQ(*exit, code);
+  }
+
+  std::string url_;
+  fs::path data_, root_, prog_, log_;
+  std::string client2_, evalcom_;
+};
+
+TEST_F(WindowsWholeRun, UpToDateStartsTheClientAndShowsNothing) {
+  auto run = Start();
+  ExpectExit(*run);
+  for (const TopWindow& w : run->seen()) {
+    EXPECT_TRUE(w.title.empty() && !w.IsMessageBox())
+        << "only the please-wait window may show: " << run->SeenSummary();
+  }
+  EXPECT_EQ(Events("client"), ClientStarted("1.0"));
+  // The address of client.ini wins over the stored one.
+  EXPECT_EQ(Column("system", "upserverurl"), url_);
+  EXPECT_EQ(Column("versions", "version"), "1.0");
+  EXPECT_TRUE(fs::is_regular_file(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk")));
+}
+
+}  // namespace
+}  // namespace wholerun
