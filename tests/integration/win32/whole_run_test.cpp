@@ -270,5 +270,134 @@ TEST_F(WindowsWholeRun, UpToDateStartsTheClientAndShowsNothing) {
   EXPECT_TRUE(fs::is_regular_file(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk")));
 }
 
+TEST_F(WindowsWholeRun, ANewerVersionIsInstalledEverywhereRecordedAndStarted) {
+  Offer("2.0", "t2");
+  Serve(Package());
+  auto run = Start();
+  PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-complete"));
+  ExpectExit(*run);
+  EXPECT_FALSE(std::any_of(run->seen().begin(), run->seen().end(), [](const TopWindow& w) {
+    return Utf8(w.title) == "自动升级程序";
+  })) << "the upgrade window is not shown when all goes well";
+
+  // The program folder, the project folder and the system folder have the package's files.
+  EXPECT_EQ(ReadFile(prog_ / "Trainova.dll"), client2_);
+  EXPECT_EQ(ReadFile(prog_ / "7" / Wide("题库.txt")), "题库");
+  EXPECT_EQ(ReadFile(SystemFolder() / Wide(kSystemFile)), "系统");
+  EXPECT_EQ(ReadFile(SystemFolder() / "evalcom.dll"), evalcom_);
+  EXPECT_EQ(Column("versions", "version") + "," + Column("versions", "updatetime") + "," +
+                Column("versions", "updatecmt") + "," + Column("versions", "versionT"),
+            "2.0,t2,说明,0");
+  // regsvr32 (wine's own) registers the copy in the system folder; the new client starts.
+  const std::string registered =
+      "DllRegisterServer " + Utf8((SystemFolder() / "evalcom.dll").wstring()) + " by regsvr32.exe";
+  EXPECT_NE(Lower(Events(registered)).find(Lower(registered)), std::string::npos) << Events();
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+  EXPECT_EQ(Events().find("client 1.0"), std::string::npos);
+
+  // The next start finds everything up to date.
+  auto again = Start();
+  ExpectExit(*again);
+  const std::string twice = ClientStarted("2.0") + ClientStarted("2.0");
+  EXPECT_NE(Events(twice).find(twice), std::string::npos) << Events();
+}
+
+TEST_F(WindowsWholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
+  Tables(
+      {{"system", {"upserverurl", "indatetime"}, {}},
+       {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"1.0", "t1", "", "0"}}},
+       {"projectList", {"project_No", "project_URL"}, {{"7", "old"}, {"8", "old"}}}});
+  Ini("");
+  auto run = Start();
+  PressOk(ExpectBox(*run, "服务器连接", "服务器地址为空，请输入服务器地址！", Icon::Warning,
+                    "address-empty"));
+  HWND dialog = ExpectWindow(*run, "自动更新程序");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(VisibleChildWithText(dialog, "服务器地址："), nullptr);
+  HWND edit = VisibleChildWithText(dialog, "http://");
+  HWND ok = VisibleChildWithText(dialog, "确定");
+  ASSERT_NE(edit, nullptr) << "the address box shows http://";
+  ASSERT_NE(ok, nullptr);
+  Shot(dialog, "serverset");
+
+  // A wrong address: the dialog says so and stays.
+  Type(edit, "http://127.0.0.1:1");
+  EXPECT_EQ(Utf8(TextOf(edit)), "http://127.0.0.1:1");
+  Press(ok);
+  PressOk(ExpectBox(*run, "自动更新", "服务器地址连接失败，请重新输入！", Icon::None,
+                    "address-failed"));
+  EXPECT_EQ(Column("system", "upserverurl"), "");
+
+  Type(edit, url_);
+  Shot(dialog, "serverset-typed");
+  Press(ok);
+  PressOk(
+      ExpectBox(*run, "自动更新", "服务器地址设置成功，请重新登录！", Icon::None, "address-saved"));
+  ExpectExit(*run);
+  EXPECT_EQ(Column("system", "upserverurl"), url_);
+  EXPECT_NE(Column("system", "indatetime"), "NULL");
+  EXPECT_EQ(Column("projectList", "project_URL"), url_.substr(7) + "|" + url_.substr(7));
+  EXPECT_NE(IniText().find("server=" + url_), std::string::npos) << IniText();
+  EXPECT_EQ(Events("client"), ClientStarted("1.0"));
+}
+
+TEST_F(WindowsWholeRun, AnUnreachableServerLeadsToTheDialogAndClosingItEndsEverything) {
+  Ini("http://127.0.0.1:1");
+  auto run = Start();
+  PressOk(ExpectBox(*run, "系统登录", "服务器连接失败，请核对服务器地址是否正确！", Icon::Error,
+                    "server-unreachable"));
+  HWND dialog = ExpectWindow(*run, "自动更新程序");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(VisibleChildWithText(dialog, "http://127.0.0.1:1"), nullptr)
+      << "the dialog shows the stored address";
+  Close(dialog);
+  ExpectExit(*run);
+  EXPECT_EQ(Column("system", "upserverurl"), "http://127.0.0.1:1");
+  EXPECT_EQ(Events(), "") << "no client is started";
+}
+
+TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceeds) {
+  Offer("2.0", "t2");
+  std::string damaged = Package();
+  damaged.resize(damaged.size() / 2);
+  Serve(damaged);
+  auto run = Start();
+  HWND window = ExpectWindow(*run, "自动升级程序");
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(VisibleChildWithText(window, "升级失败，解压升级包失败。"), nullptr);
+  HWND start = VisibleChildWithText(window, "开始升级");
+  ASSERT_NE(start, nullptr) << "the window offers the upgrade again";
+  Shot(window, "upgrade-failed");
+  EXPECT_EQ(Column("versions", "version"), "1.0");
+  EXPECT_NE(ReadFile(prog_ / "Trainova.dll"), client2_) << "nothing is copied";
+  EXPECT_EQ(Events(), "");
+
+  Serve(Package());
+  Press(start);
+  PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-complete-retry"));
+  ExpectExit(*run);
+  EXPECT_EQ(Column("versions", "version"), "2.0");
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+}
+
+TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
+  Offer("2.0", "t2");
+  Serve(Package());
+  WriteFile(data_ / "fault", "setup.rar short 4000\n");
+  auto run = Start();
+  PressOk(
+      ExpectBox(*run, "自动更新", "升级包下载不完整，请稍后重试！", Icon::Error, "download-short"));
+  HWND window = ExpectWindow(*run, "自动升级程序");
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(VisibleChildWithText(window, "升级失败，解压升级包失败。"), nullptr)
+      << testing::PrintToString(VisibleTexts(window));
+  EXPECT_NE(VisibleChildWithText(window, "开始升级"), nullptr);
+  EXPECT_FALSE(fs::exists(prog_ / "tmp" / "setup.rar"));
+  EXPECT_EQ(Column("versions", "version"), "1.0");
+  Close(window);  // the window without a close handler of its own ends the program
+  ExpectExit(*run);
+  EXPECT_EQ(Events(), "");
+}
+
 }  // namespace
 }  // namespace wholerun
