@@ -29,7 +29,10 @@ BOOL CALLBACK CollectTop(HWND hwnd, LPARAM p) {
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   if (pid == state->pid && IsWindowVisible(hwnd)) {
-    state->out->push_back({hwnd, ClassOf(hwnd), TextOf(hwnd)});
+    // The caption the window system keeps: asking the window could wait for a busy thread.
+    wchar_t title[256] = {};
+    GetWindowTextW(hwnd, title, 256);
+    state->out->push_back({hwnd, ClassOf(hwnd), title});
   }
   return TRUE;
 }
@@ -205,10 +208,12 @@ void Settle(HWND hwnd) {
   std::this_thread::sleep_for(300ms);
 }
 
-bool Capture(HWND hwnd, const std::filesystem::path& png) {
+bool Capture(HWND hwnd, const std::filesystem::path& png, bool settle) {
   if (!IsWindowVisible(hwnd)) return false;
-  SetForegroundWindow(hwnd);
-  Settle(hwnd);
+  if (settle) {
+    SetForegroundWindow(hwnd);
+    Settle(hwnd);
+  }
   RECT r;
   GetWindowRect(hwnd, &r);
   const Pixels p = Grab(r);
@@ -259,6 +264,18 @@ void Process::Note(const std::vector<TopWindow>& visible) {
 }
 
 std::optional<TopWindow> Process::Next(std::chrono::milliseconds timeout) {
+  auto w = WaitFor(
+      [this](const TopWindow& w) {
+        return (!w.title.empty() || w.IsMessageBox()) &&
+               std::find(taken_.begin(), taken_.end(), w.hwnd) == taken_.end();
+      },
+      timeout);
+  if (w) taken_.push_back(w->hwnd);
+  return w;
+}
+
+std::optional<TopWindow> Process::WaitFor(const std::function<bool(const TopWindow&)>& match,
+                                          std::chrono::milliseconds timeout) {
   if (process_ == nullptr) return std::nullopt;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
@@ -266,13 +283,10 @@ std::optional<TopWindow> Process::Next(std::chrono::milliseconds timeout) {
     const std::vector<TopWindow> visible = Visible();
     Note(visible);
     for (const TopWindow& w : visible) {
-      if (w.title.empty() && !w.IsMessageBox()) continue;
-      if (std::find(taken_.begin(), taken_.end(), w.hwnd) != taken_.end()) continue;
-      taken_.push_back(w.hwnd);
-      return w;
+      if (match(w)) return w;
     }
     if (ended || std::chrono::steady_clock::now() > deadline) return std::nullopt;
-    std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(10ms);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,7 +65,8 @@ void Close(HWND window);
 void Settle(HWND hwnd);
 
 // The window as it is on the screen, written as a PNG file; false when it could not be taken.
-bool Capture(HWND hwnd, const std::filesystem::path& png);
+// Without settling first, for a window whose thread is busy and cannot answer.
+bool Capture(HWND hwnd, const std::filesystem::path& png, bool settle = true);
 
 // One run of a program: its process and the windows it shows.
 class Process {
@@ -81,6 +83,9 @@ class Process {
   // yet; nullopt when the process ended first or nothing came within timeout. Untitled windows
   // (the please-wait window) are noted in seen() only.
   std::optional<TopWindow> Next(std::chrono::milliseconds timeout = 30s);
+  // The first visible window of the process that matches, taken or not.
+  std::optional<TopWindow> WaitFor(const std::function<bool(const TopWindow&)>& match,
+                                   std::chrono::milliseconds timeout = 30s);
   // Waits for the end of the process; its exit code, or nullopt on time-out.
   std::optional<DWORD> Exit(std::chrono::milliseconds timeout = 30s);
 

@@ -240,10 +240,10 @@ class WindowsWholeRun : public testing::Test {
     Settle(w->hwnd);
     return w->hwnd;
   }
-  void Shot(HWND hwnd, const std::string& name) {
+  void Shot(HWND hwnd, const std::string& name, bool settle = true) {
     const std::string folder = Env("WHOLERUN_SCREENSHOTS");
     if (folder.empty()) return;
-    EXPECT_TRUE(Capture(hwnd, FromUnix(folder) / (name + ".png"))) << name;
+    EXPECT_TRUE(Capture(hwnd, FromUnix(folder) / (name + ".png"), settle)) << name;
   }
   void ExpectExit(Process& p, DWORD code = 0) {
     const auto exit = p.Exit();
@@ -268,6 +268,34 @@ TEST_F(WindowsWholeRun, UpToDateStartsTheClientAndShowsNothing) {
   EXPECT_EQ(Column("system", "upserverurl"), url_);
   EXPECT_EQ(Column("versions", "version"), "1.0");
   EXPECT_TRUE(fs::is_regular_file(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk")));
+}
+
+TEST_F(WindowsWholeRun, StartUpRegistersTheComponentsOfTheDllFolder) {
+  // One component is in the system folder already and registers in place (slowly, so that the
+  // please-wait window can be seen); the other is copied there and handed to regsvr32.
+  const std::string copied = "评测组件.dll";
+  WriteFile(prog_ / "DLL" / "evalcom.dll", evalcom_);
+  WriteFile(prog_ / "DLL" / Wide(copied), evalcom_);
+  WriteFile(SystemFolder() / "evalcom.dll", evalcom_);
+  fs::remove(SystemFolder() / Wide(copied));
+  SetEnvironmentVariableW(L"WHOLERUN_REGISTER_DELAY_MS", L"1500");
+  auto run = Start();
+  const auto wait = run->WaitFor([](const TopWindow& w) { return w.title.empty(); });
+  ASSERT_TRUE(wait.has_value()) << run->SeenSummary();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  Shot(wait->hwnd, "pleasewait", /*settle=*/false);
+  ExpectExit(*run);
+
+  const std::string inPlace = "DllRegisterServer " +
+                              Utf8((SystemFolder() / "evalcom.dll").wstring()) +
+                              " by autoupdate.exe";
+  const std::string byRegsvr32 =
+      "DllRegisterServer " + Utf8((SystemFolder() / Wide(copied)).wstring()) + " by regsvr32.exe";
+  EXPECT_NE(Lower(Events(byRegsvr32)).find(Lower(byRegsvr32)), std::string::npos) << Events();
+  EXPECT_NE(Lower(Events()).find(Lower(inPlace)), std::string::npos) << Events();
+  EXPECT_EQ(ReadFile(SystemFolder() / Wide(copied)), evalcom_);
+  EXPECT_NE(Events("client").find(ClientStarted("1.0")), std::string::npos) << Events();
+  fs::remove(SystemFolder() / Wide(copied));
 }
 
 TEST_F(WindowsWholeRun, ANewerVersionIsInstalledEverywhereRecordedAndStarted) {
