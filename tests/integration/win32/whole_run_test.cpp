@@ -91,8 +91,23 @@ fs::path DesktopFolder() {
 constexpr char kSystemFile[] = "wholerun系统.txt";
 constexpr char kShortcut[] = "训练系统";
 
+// Under wine without a window manager (Xvfb) the windows would have no title bars; unmanaged,
+// wine draws them itself, so the pictures show the captions as the user sees them. Only the
+// updater is affected; Windows ignores the key.
+void LetWineDrawTheFrames() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\autoupdate.exe\\X11 Driver",
+                      0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"),
+                   2 * sizeof(wchar_t));
+    RegCloseKey(key);
+  }
+}
+
 class WindowsWholeRun : public testing::Test {
  protected:
+  static void SetUpTestSuite() { LetWineDrawTheFrames(); }
+
   void SetUp() override {
     HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
