@@ -90,6 +90,7 @@ fs::path DesktopFolder() {
 
 constexpr char kSystemFile[] = "wholerun系统.txt";
 constexpr char kShortcut[] = "训练系统";
+constexpr char kCopiedComponent[] = "评测组件.dll";
 
 // Under wine without a window manager (Xvfb) the windows would have no title bars; unmanaged,
 // wine draws them itself, so the pictures show the captions as the user sees them. Only the
@@ -148,7 +149,7 @@ class WindowsWholeRun : public testing::Test {
     }
     fs::remove_all(data_ / "uploads");
     Offer("1.0", "t1");
-    for (const std::string name : {"evalcom.dll", kSystemFile}) {
+    for (const std::string name : {"evalcom.dll", kSystemFile, kCopiedComponent}) {
       fs::remove(SystemFolder() / Wide(name));
     }
     fs::remove(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk"));
@@ -288,7 +289,7 @@ TEST_F(WindowsWholeRun, UpToDateStartsTheClientAndShowsNothing) {
 TEST_F(WindowsWholeRun, StartUpRegistersTheComponentsOfTheDllFolder) {
   // One component is in the system folder already and registers in place (slowly, so that the
   // please-wait window can be seen); the other is copied there and handed to regsvr32.
-  const std::string copied = "评测组件.dll";
+  const std::string copied = kCopiedComponent;
   WriteFile(prog_ / "DLL" / "evalcom.dll", evalcom_);
   WriteFile(prog_ / "DLL" / Wide(copied), evalcom_);
   WriteFile(SystemFolder() / "evalcom.dll", evalcom_);
@@ -310,7 +311,6 @@ TEST_F(WindowsWholeRun, StartUpRegistersTheComponentsOfTheDllFolder) {
   EXPECT_NE(Lower(Events()).find(Lower(inPlace)), std::string::npos) << Events();
   EXPECT_EQ(ReadFile(SystemFolder() / Wide(copied)), evalcom_);
   EXPECT_NE(Events("client").find(ClientStarted("1.0")), std::string::npos) << Events();
-  fs::remove(SystemFolder() / Wide(copied));
 }
 
 TEST_F(WindowsWholeRun, ANewerVersionIsInstalledEverywhereRecordedAndStarted) {
