@@ -177,9 +177,9 @@ class WindowsWholeRun : public testing::Test {
     }
     return "no table " + table;
   }
-  void Ini(const std::string& server) {
-    WriteFile(prog_ / "client.ini", Ansi("[initInfo]\r\nserver=" + server +
-                                         "\r\nitem_id=\r\nshortcut=" + kShortcut + "\r\n"));
+  void Ini(const std::string& server, const std::string& itemId = "") {
+    WriteFile(prog_ / "client.ini", Ansi("[initInfo]\r\nserver=" + server + "\r\nitem_id=" +
+                                         itemId + "\r\nshortcut=" + kShortcut + "\r\n"));
   }
   std::string IniText() { return FromAnsi(ReadFile(prog_ / "client.ini")); }
 
@@ -350,7 +350,7 @@ TEST_F(WindowsWholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
       {{"system", {"upserverurl", "indatetime"}, {}},
        {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"1.0", "t1", "", "0"}}},
        {"projectList", {"project_No", "project_URL"}, {{"7", "old"}, {"8", "old"}}}});
-  Ini("");
+  Ini("", "item42");  // the address probed and stored for the projects carries the item
   auto run = Start();
   PressOk(ExpectBox(*run, "服务器连接", "服务器地址为空，请输入服务器地址！", Icon::Warning,
                     "address-empty"));
@@ -379,7 +379,10 @@ TEST_F(WindowsWholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
   ExpectExit(*run);
   EXPECT_EQ(Column("system", "upserverurl"), url_);
   EXPECT_NE(Column("system", "indatetime"), "NULL");
-  EXPECT_EQ(Column("projectList", "project_URL"), url_.substr(7) + "|" + url_.substr(7));
+  EXPECT_NE(ReadFile(data_ / "requests.log").find("/item42/xmlRequest/XmlCheckServerStatus.aspx"),
+            std::string::npos);
+  const std::string project = url_.substr(7) + "/item42";
+  EXPECT_EQ(Column("projectList", "project_URL"), project + "|" + project);
   EXPECT_NE(IniText().find("server=" + url_), std::string::npos) << IniText();
   EXPECT_EQ(Events("client"), ClientStarted("1.0"));
 }
@@ -404,6 +407,7 @@ TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceed
   std::string damaged = Package();
   damaged.resize(damaged.size() / 2);
   Serve(damaged);
+  Ini(url_, "item42");  // the versions row of an item is added by the installation
   auto run = Start();
   HWND window = ExpectWindow(*run, "自动升级程序");
   ASSERT_NE(window, nullptr);
@@ -419,7 +423,8 @@ TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceed
   Press(start);
   PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-complete-retry"));
   ExpectExit(*run);
-  EXPECT_EQ(Column("versions", "version"), "2.0");
+  EXPECT_EQ(Column("versions", "version"), "1.0|2.0");
+  EXPECT_EQ(Column("versions", "versionT"), "0|1");
   EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
 }
 
