@@ -1,12 +1,5 @@
 // Entry point of the Windows program: the win32 backend in the folder of the executable.
-#include "backends/win32/platform.h"
+#include "app/windows_program.h"
 #include "backends/win32/windows_api.h"
-#include "startup/ModMain.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  updater::win32::Win32Platform backend;
-  updater::Platform& pf = backend.platform();
-  const auto upgradeWindow = updater::ModMain::Main(pf);
-  pf.ui->Run();  // serves the windows left open until the program ends
-  return 0;
-}
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return updater::app::RunWindowsProgram(); }

@@ -18,7 +18,9 @@ namespace updater::win32 {
 
 class Win32Platform {
  public:
-  Win32Platform() {
+  // database: another implementation of the database port (the whole-run test build's);
+  // null for ADO.
+  explicit Win32Platform(ports::Database* database = nullptr) {
     platform_.profile = &profile_;
     platform_.system = &system_;
     platform_.files = &files_;
@@ -28,7 +30,7 @@ class Win32Platform {
     platform_.components = &components_;
     platform_.shortcuts = &shortcuts_;
     platform_.net = &net_;
-    platform_.database = &database_;
+    platform_.database = database != nullptr ? database : &database_;
     platform_.io = &io_;
     io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
   }

@@ -1,0 +1,451 @@
+// Whole runs of the Windows program under wine against the reference server, played as a user
+// plays them: the test build of the program (its database a text file, everything else real)
+// runs in a program folder of its own with the archiver, client and component stand-ins; the
+// test reads each message box and window through its handle, presses the buttons and types
+// into the server-address dialog, and keeps a picture of each (WHOLERUN_SCREENSHOTS).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "automation.h"
+#include "tables.h"
+#include "tar_writer.h"
+
+namespace wholerun {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+// A folder of the Linux side, reached through wine's drive Z:.
+fs::path FromUnix(std::string path) {
+  if (path.empty() || path[0] != '/') return Wide(path);
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return Wide("Z:" + path);
+}
+
+std::string Ansi(const std::string& utf8) {
+  const std::wstring w = Wide(utf8);
+  const int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string FromAnsi(const std::string& ansi) {
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), n);
+  return Utf8(w);
+}
+
+fs::path ExecutableFolder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  return fs::path(path).parent_path();
+}
+
+fs::path SystemFolder() {
+  // The 32-bit system folder: SysWOW64 under WOW64, where the program puts components.
+  wchar_t path[MAX_PATH] = {};
+  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
+  return path;
+}
+
+fs::path DesktopFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"USERPROFILE", path, MAX_PATH);
+  return fs::path(path) / "Desktop";
+}
+
+constexpr char kSystemFile[] = "wholerun系统.txt";
+constexpr char kShortcut[] = "训练系统";
+constexpr char kCopiedComponent[] = "评测组件.dll";
+
+// Under wine without a window manager (Xvfb) the windows would have no title bars; unmanaged,
+// wine draws them itself, so the pictures show the captions as the user sees them. Only the
+// updater is affected; Windows ignores the key.
+void LetWineDrawTheFrames() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\autoupdate.exe\\X11 Driver",
+                      0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"),
+                   2 * sizeof(wchar_t));
+    RegCloseKey(key);
+  }
+}
+
+class WindowsWholeRun : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { LetWineDrawTheFrames(); }
+
+  void SetUp() override {
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
+    DestroyWindow(probe);
+    url_ = Env("AUTOUPDATE_TEST_SERVER");
+    if (url_.empty()) GTEST_SKIP() << "no reference server: run under scripts/with-update-server";
+    data_ = FromUnix(Env("AUTOUPDATE_TEST_SERVER_DATA"));
+
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    root_ = fs::path(temp) /
+            Wide("autoupdate whole run 中文-" + std::to_string(GetCurrentProcessId())) /
+            info->name();
+    fs::remove_all(root_);
+    prog_ = root_ / Wide("program 中文");
+    fs::create_directories(prog_ / "DLL");
+    const fs::path bin = ExecutableFolder();
+    fs::copy_file(bin / UPDATER_NAME, prog_ / "autoupdate.exe");
+    fs::copy_file(bin / RAR_NAME, prog_ / "rar.exe");
+    fs::copy_file(bin / CLIENT_1_NAME, prog_ / "Trainova.dll");
+    client2_ = ReadFile(bin / CLIENT_2_NAME);
+    evalcom_ = ReadFile(bin / EVALCOM_NAME);
+
+    log_ = root_ / "events.log";
+    SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
+    SetEnvironmentVariableW(L"WHOLERUN_REGISTER_DELAY_MS", nullptr);
+
+    Tables(
+        {{"system", {"upserverurl", "indatetime"}, {{"http://old.example", std::nullopt}}},
+         {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"1.0", "t1", "", "0"}}},
+         {"projectList", {"project_No", "project_URL"}, {{"7", "old"}}}});
+    Ini(url_);
+
+    for (const char* name : {"version_no", "update_time", "soft_cmt", "fault"}) {
+      fs::remove(data_ / name);
+    }
+    fs::remove_all(data_ / "uploads");
+    Offer("1.0", "t1");
+    for (const std::string name : {"evalcom.dll", kSystemFile, kCopiedComponent}) {
+      fs::remove(SystemFolder() / Wide(name));
+    }
+    fs::remove(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk"));
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  void Tables(const std::vector<Table>& tables) {
+    WriteFile(prog_ / "project.mdb", FormatTables(tables));
+  }
+  // The values of one column of a table, "|" between rows, Null as NULL.
+  std::string Column(const std::string& table, const std::string& column) {
+    for (const Table& t : ParseTables(ReadFile(prog_ / "project.mdb"))) {
+      if (t.name != table) continue;
+      const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
+      std::string out;
+      for (const auto& row : t.rows) {
+        if (!out.empty()) out += '|';
+        out += row.at(static_cast<std::size_t>(at)).value_or("NULL");
+      }
+      return out;
+    }
+    return "no table " + table;
+  }
+  void Ini(const std::string& server, const std::string& itemId = "") {
+    WriteFile(prog_ / "client.ini", Ansi("[initInfo]\r\nserver=" + server + "\r\nitem_id=" +
+                                         itemId + "\r\nshortcut=" + kShortcut + "\r\n"));
+  }
+  std::string IniText() { return FromAnsi(ReadFile(prog_ / "client.ini")); }
+
+  void Offer(const std::string& version, const std::string& time) {
+    WriteFile(data_ / "version_no", version);
+    WriteFile(data_ / "update_time", time);
+    WriteFile(data_ / "soft_cmt", "说明");
+  }
+  std::string Package() {
+    return MakeTar({{"Trainova.dll", client2_},
+                    {"initSystem/", ""},
+                    {"initSystem/题库.txt", "题库"},
+                    {"system32/", ""},
+                    {"system32/evalcom.dll", evalcom_},
+                    {std::string("system32/") + kSystemFile, "系统"}});
+  }
+  void Serve(const std::string& package) {
+    WriteFile(data_ / "uploads" / "soft" / "setup.rar", package);
+  }
+
+  // The event log of the stand-ins, once it holds what (or after timeout without it).
+  std::string Events(const std::string& what = "",
+                     std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string text = ReadFile(log_);
+    while (!what.empty() && Lower(text).find(Lower(what)) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      text = ReadFile(log_);
+    }
+    return text;
+  }
+  // The client's line as it must read: the quoted path and its trailing blank, no argument.
+  std::string ClientStarted(const std::string& version) {
+    return "client " + version + " arguments=0 command=\"" + Utf8(prog_.wstring()) +
+           "\\Trainova.dll\" \n";
+  }
+
+  std::unique_ptr<Process> Start() {
+    auto p = std::make_unique<Process>(prog_ / "autoupdate.exe", root_);
+    EXPECT_TRUE(p->started());
+    return p;
+  }
+  // The next window, which must be a message box with these words.
+  HWND ExpectBox(Process& p, const std::string& title, const std::string& text, Icon icon,
+                 const std::string& shot) {
+    const auto w = p.Next();
+    if (!w) {
+      ADD_FAILURE() << "no message box \"" << text << "\"; seen: " << p.SeenSummary();
+      return nullptr;
+    }
+    if (!w->IsMessageBox()) {
+      ADD_FAILURE() << "a window \"" << Utf8(w->title) << "\" instead of the message box \"" << text
+                    << "\"";
+      return nullptr;
+    }
+    const MessageBoxView box = ReadMessageBox(w->hwnd);
+    EXPECT_EQ(box.title, title);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(IconName(box.icon), std::string(IconName(icon))) << text;
+    Shot(w->hwnd, shot);
+    return box.ok;
+  }
+  void PressOk(HWND ok) {
+    if (ok != nullptr) Press(ok);
+  }
+  // The next window, which must be a window of the program with this caption.
+  HWND ExpectWindow(Process& p, const std::string& caption) {
+    const auto w = p.Next();
+    if (!w || w->IsMessageBox() || Utf8(w->title) != caption) {
+      ADD_FAILURE() << "no window \"" << caption << "\"; seen: " << p.SeenSummary();
+      return nullptr;
+    }
+    Settle(w->hwnd);
+    return w->hwnd;
+  }
+  void Shot(HWND hwnd, const std::string& name, bool settle = true) {
+    const std::string folder = Env("WHOLERUN_SCREENSHOTS");
+    if (folder.empty()) return;
+    EXPECT_TRUE(Capture(hwnd, FromUnix(folder) / (name + ".png"), settle)) << name;
+  }
+  void ExpectExit(Process& p, DWORD code = 0) {
+    const auto exit = p.Exit();
+    ASSERT_TRUE(exit.has_value()) << "still running; seen: " << p.SeenSummary();
+    EXPECT_EQ(*exit, code);
+  }
+
+  std::string url_;
+  fs::path data_, root_, prog_, log_;
+  std::string client2_, evalcom_;
+};
+
+TEST_F(WindowsWholeRun, UpToDateStartsTheClientAndShowsNothing) {
+  auto run = Start();
+  ExpectExit(*run);
+  for (const TopWindow& w : run->seen()) {
+    EXPECT_TRUE(w.title.empty() && !w.IsMessageBox())
+        << "only the please-wait window may show: " << run->SeenSummary();
+  }
+  EXPECT_EQ(Events("client"), ClientStarted("1.0"));
+  // The address of client.ini wins over the stored one.
+  EXPECT_EQ(Column("system", "upserverurl"), url_);
+  EXPECT_EQ(Column("versions", "version"), "1.0");
+  EXPECT_TRUE(fs::is_regular_file(DesktopFolder() / Wide(std::string(kShortcut) + ".lnk")));
+}
+
+TEST_F(WindowsWholeRun, StartUpRegistersTheComponentsOfTheDllFolder) {
+  // One component is in the system folder already and registers in place (slowly, so that the
+  // please-wait window can be seen); the other is copied there and handed to regsvr32.
+  const std::string copied = kCopiedComponent;
+  WriteFile(prog_ / "DLL" / "evalcom.dll", evalcom_);
+  WriteFile(prog_ / "DLL" / Wide(copied), evalcom_);
+  WriteFile(SystemFolder() / "evalcom.dll", evalcom_);
+  fs::remove(SystemFolder() / Wide(copied));
+  SetEnvironmentVariableW(L"WHOLERUN_REGISTER_DELAY_MS", L"1500");
+  auto run = Start();
+  const auto wait = run->WaitFor([](const TopWindow& w) { return w.title.empty(); });
+  ASSERT_TRUE(wait.has_value()) << run->SeenSummary();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  Shot(wait->hwnd, "pleasewait", /*settle=*/false);
+  ExpectExit(*run);
+
+  const std::string inPlace = "DllRegisterServer " +
+                              Utf8((SystemFolder() / "evalcom.dll").wstring()) +
+                              " by autoupdate.exe";
+  const std::string byRegsvr32 =
+      "DllRegisterServer " + Utf8((SystemFolder() / Wide(copied)).wstring()) + " by regsvr32.exe";
+  EXPECT_NE(Lower(Events(byRegsvr32)).find(Lower(byRegsvr32)), std::string::npos) << Events();
+  EXPECT_NE(Lower(Events()).find(Lower(inPlace)), std::string::npos) << Events();
+  EXPECT_EQ(ReadFile(SystemFolder() / Wide(copied)), evalcom_);
+  EXPECT_NE(Events("client").find(ClientStarted("1.0")), std::string::npos) << Events();
+}
+
+TEST_F(WindowsWholeRun, ANewerVersionIsInstalledEverywhereRecordedAndStarted) {
+  Offer("2.0", "t2");
+  Serve(Package());
+  auto run = Start();
+  PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-complete"));
+  ExpectExit(*run);
+  EXPECT_FALSE(std::any_of(run->seen().begin(), run->seen().end(), [](const TopWindow& w) {
+    return Utf8(w.title) == "自动升级程序";
+  })) << "the upgrade window is not shown when all goes well";
+
+  // The program folder, the project folder and the system folder have the package's files.
+  EXPECT_EQ(ReadFile(prog_ / "Trainova.dll"), client2_);
+  EXPECT_EQ(ReadFile(prog_ / "7" / Wide("题库.txt")), "题库");
+  EXPECT_EQ(ReadFile(SystemFolder() / Wide(kSystemFile)), "系统");
+  EXPECT_EQ(ReadFile(SystemFolder() / "evalcom.dll"), evalcom_);
+  EXPECT_EQ(Column("versions", "version") + "," + Column("versions", "updatetime") + "," +
+                Column("versions", "updatecmt") + "," + Column("versions", "versionT"),
+            "2.0,t2,说明,0");
+  // regsvr32 (wine's own) registers the copy in the system folder; the new client starts.
+  const std::string registered =
+      "DllRegisterServer " + Utf8((SystemFolder() / "evalcom.dll").wstring()) + " by regsvr32.exe";
+  EXPECT_NE(Lower(Events(registered)).find(Lower(registered)), std::string::npos) << Events();
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+  EXPECT_EQ(Events().find("client 1.0"), std::string::npos);
+
+  // The next start finds everything up to date.
+  auto again = Start();
+  ExpectExit(*again);
+  const std::string twice = ClientStarted("2.0") + ClientStarted("2.0");
+  EXPECT_NE(Events(twice).find(twice), std::string::npos) << Events();
+}
+
+TEST_F(WindowsWholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
+  Tables(
+      {{"system", {"upserverurl", "indatetime"}, {}},
+       {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"1.0", "t1", "", "0"}}},
+       {"projectList", {"project_No", "project_URL"}, {{"7", "old"}, {"8", "old"}}}});
+  Ini("", "item42");  // the address probed and stored for the projects carries the item
+  auto run = Start();
+  PressOk(ExpectBox(*run, "服务器连接", "服务器地址为空，请输入服务器地址！", Icon::Warning,
+                    "address-empty"));
+  HWND dialog = ExpectWindow(*run, "自动更新程序");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(VisibleChildWithText(dialog, "服务器地址："), nullptr);
+  HWND edit = VisibleChildWithText(dialog, "http://");
+  HWND ok = VisibleChildWithText(dialog, "确定");
+  ASSERT_NE(edit, nullptr) << "the address box shows http://";
+  ASSERT_NE(ok, nullptr);
+  Shot(dialog, "serverset");
+
+  // A wrong address: the dialog says so and stays.
+  Type(edit, "http://127.0.0.1:1");
+  EXPECT_EQ(Utf8(TextOf(edit)), "http://127.0.0.1:1");
+  Press(ok);
+  PressOk(ExpectBox(*run, "自动更新", "服务器地址连接失败，请重新输入！", Icon::None,
+                    "address-failed"));
+  EXPECT_EQ(Column("system", "upserverurl"), "");
+
+  Type(edit, url_);
+  Shot(dialog, "serverset-typed");
+  Press(ok);
+  PressOk(
+      ExpectBox(*run, "自动更新", "服务器地址设置成功，请重新登录！", Icon::None, "address-saved"));
+  ExpectExit(*run);
+  EXPECT_EQ(Column("system", "upserverurl"), url_);
+  EXPECT_NE(Column("system", "indatetime"), "NULL");
+  EXPECT_NE(ReadFile(data_ / "requests.log").find("/item42/xmlRequest/XmlCheckServerStatus.aspx"),
+            std::string::npos);
+  const std::string project = url_.substr(7) + "/item42";
+  EXPECT_EQ(Column("projectList", "project_URL"), project + "|" + project);
+  EXPECT_NE(IniText().find("server=" + url_), std::string::npos) << IniText();
+  EXPECT_EQ(Events("client"), ClientStarted("1.0"));
+}
+
+TEST_F(WindowsWholeRun, AnUnreachableServerLeadsToTheDialogAndClosingItEndsEverything) {
+  Ini("http://127.0.0.1:1");
+  auto run = Start();
+  PressOk(ExpectBox(*run, "系统登录", "服务器连接失败，请核对服务器地址是否正确！", Icon::Error,
+                    "server-unreachable"));
+  HWND dialog = ExpectWindow(*run, "自动更新程序");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_NE(VisibleChildWithText(dialog, "http://127.0.0.1:1"), nullptr)
+      << "the dialog shows the stored address";
+  Close(dialog);
+  ExpectExit(*run);
+  EXPECT_EQ(Column("system", "upserverurl"), "http://127.0.0.1:1");
+  EXPECT_EQ(Events(), "") << "no client is started";
+}
+
+TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceeds) {
+  Offer("2.0", "t2");
+  std::string damaged = Package();
+  damaged.resize(damaged.size() / 2);
+  Serve(damaged);
+  Ini(url_, "item42");  // the versions row of an item is added by the installation
+  auto run = Start();
+  HWND window = ExpectWindow(*run, "自动升级程序");
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(VisibleChildWithText(window, "升级失败，解压升级包失败。"), nullptr);
+  HWND start = VisibleChildWithText(window, "开始升级");
+  ASSERT_NE(start, nullptr) << "the window offers the upgrade again";
+  Shot(window, "upgrade-failed");
+  EXPECT_EQ(Column("versions", "version"), "1.0");
+  EXPECT_NE(ReadFile(prog_ / "Trainova.dll"), client2_) << "nothing is copied";
+  EXPECT_EQ(Events(), "");
+
+  Serve(Package());
+  Press(start);
+  PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-complete-retry"));
+  ExpectExit(*run);
+  EXPECT_EQ(Column("versions", "version"), "1.0|2.0");
+  EXPECT_EQ(Column("versions", "versionT"), "0|1");
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+}
+
+TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
+  Offer("2.0", "t2");
+  Serve(Package());
+  WriteFile(data_ / "fault", "setup.rar short 4000\n");
+  auto run = Start();
+  PressOk(
+      ExpectBox(*run, "自动更新", "升级包下载不完整，请稍后重试！", Icon::Error, "download-short"));
+  HWND window = ExpectWindow(*run, "自动升级程序");
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(VisibleChildWithText(window, "升级失败，解压升级包失败。"), nullptr)
+      << testing::PrintToString(VisibleTexts(window));
+  EXPECT_NE(VisibleChildWithText(window, "开始升级"), nullptr);
+  EXPECT_FALSE(fs::exists(prog_ / "tmp" / "setup.rar"));
+  EXPECT_EQ(Column("versions", "version"), "1.0");
+  Close(window);  // the window without a close handler of its own ends the program
+  ExpectExit(*run);
+  EXPECT_EQ(Events(), "");
+}
+
+}  // namespace
+}  // namespace wholerun
