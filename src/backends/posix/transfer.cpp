@@ -70,8 +70,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     if (job->status >= 200 && !job->Redirecting()) job->buffer->SetHeaders(job->headers);
   } else if (const std::size_t colon = line.find(':'); colon != std::string::npos) {
     std::string name = text::TrimSpaces(line.substr(0, colon));
-    if (text::AsciiLower(name) == "location") job->location = true;
-    job->headers.emplace_back(std::move(name), text::TrimSpaces(line.substr(colon + 1)));
+    std::string value = text::TrimSpaces(line.substr(colon + 1));
+    if (text::AsciiLower(name) == "location" && !value.empty()) job->location = true;
+    job->headers.emplace_back(std::move(name), std::move(value));
   }
   return n;
 }
