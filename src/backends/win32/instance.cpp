@@ -115,8 +115,14 @@ std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std:
     return nullptr;
   }
   if (mutex == nullptr) {
-    // Another user's updater made the mutex, and its security keeps this user out of it.
-    if (error == ERROR_ACCESS_DENIED) return nullptr;
+    if (error == ERROR_ACCESS_DENIED) {
+      // Either another user's updater made the mutex and its security keeps this user out, or
+      // this process may not make one at all: only the first means another updater runs.
+      HANDLE existing = OpenMutexW(MUTEX_MODIFY_STATE, FALSE, mutexName.c_str());
+      const DWORD openError = GetLastError();
+      if (existing != nullptr) CloseHandle(existing);
+      if (existing != nullptr || openError == ERROR_ACCESS_DENIED) return nullptr;
+    }
     // No mutex could be made: nothing can be locked, and the run goes on as it would without.
     return std::make_unique<HeldMutex>(nullptr, nullptr);
   }
