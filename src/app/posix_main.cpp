@@ -2,10 +2,14 @@
 // the executable.
 #include "backends/posix/platform.h"
 #include "startup/ModMain.h"
+#include "startup/SingleInstance.h"
 
 int main() {
   updater::posix::PosixPlatform backend;
   updater::Platform& pf = backend.platform();
+  // A second updater in the same folder steps aside before it touches anything.
+  const auto claim = updater::SingleInstance::Claim(pf);
+  if (!claim) return 0;
   const auto upgradeWindow = updater::ModMain::Main(pf);
   pf.ui->Run();  // serves the windows left open until the program ends
   return 0;

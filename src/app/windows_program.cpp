@@ -2,12 +2,16 @@
 
 #include "backends/win32/platform.h"
 #include "startup/ModMain.h"
+#include "startup/SingleInstance.h"
 
 namespace updater::app {
 
 int RunWindowsProgram(ports::Database* database) {
   win32::Win32Platform backend(database);
   Platform& pf = backend.platform();
+  // A second updater in the same folder steps aside before it touches anything.
+  const auto claim = SingleInstance::Claim(pf);
+  if (!claim) return 0;
   const auto upgradeWindow = ModMain::Main(pf);
   pf.ui->Run();  // serves the windows left open until the program ends
   return 0;

@@ -3,6 +3,7 @@
 
 #include "ports/components.h"
 #include "ports/database.h"
+#include "ports/instance.h"
 #include "ports/net.h"
 #include "ports/system.h"
 #include "ports/transfer.h"
@@ -22,6 +23,7 @@ struct Platform {
   ports::FileIO* io = nullptr;
   ports::Components* components = nullptr;
   ports::Shortcuts* shortcuts = nullptr;
+  ports::InstanceLocks* instances = nullptr;
 };
 
 }  // namespace updater

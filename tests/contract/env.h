@@ -36,6 +36,13 @@ class Env {
                                                       std::chrono::milliseconds total) = 0;
   // A download port of this backend with another stall limit, for cases that must not wait 60 s.
   virtual std::unique_ptr<updater::ports::FileIO> NewFileIO(std::chrono::milliseconds stall) = 0;
+
+  // The same server over https ("" when this run has none), with a certificate for the name
+  // localhost from a test authority; and ports of this backend that trust that authority, which
+  // the product's own ports never do by any switch of theirs.
+  virtual std::string SecureServerUrl() = 0;
+  virtual std::unique_ptr<updater::ports::Net> NewTrustingNet() = 0;
+  virtual std::unique_ptr<updater::ports::FileIO> NewTrustingFileIO() = 0;
 };
 
 Env& TheEnv();

@@ -86,9 +86,10 @@ class NetTest : public ContractTest {
     bool replyFailed = false;
     std::string version, comment;
   };
-  VersionReply QueryVersion(updater::Platform& p) {
+  VersionReply QueryVersion(updater::Platform& p) { return QueryVersion(p, url_); }
+  VersionReply QueryVersion(updater::Platform& p, const std::string& base) {
     protocol::Exchange ex(p);
-    ex.Post(url_ + protocol::kPageClientVersion, protocol::GreetingRequest());
+    ex.Post(base + protocol::kPageClientVersion, protocol::GreetingRequest());
     VersionReply r;
     r.transportFailed = ex.TransportFailed();
     if (r.transportFailed) return r;
@@ -252,6 +253,95 @@ TEST_F(NetTest, TheWholeExchangeIsGivenUpAfterThirtySeconds) {
   const auto took = Clock::now() - started;
   EXPECT_GE(took, 29s);
   EXPECT_LT(took, 45s);
+}
+
+TEST_F(NetTest, ARedirectIsFollowedAndOnlyTheLastAnswerCounts) {
+  const std::string page = protocol::kPageClientVersion;
+  struct Case {
+    std::string status, location;
+    const char* method;  // of the request the redirect leads to
+  };
+  // 307 and 308 repeat the POST with its body; 301 and 302 turn it into a GET, as browsers and
+  // WinINet do, which the server answers with its HTML page for a missing one.
+  for (const Case& c : std::vector<Case>{{"307", page, "POST"},
+                                         {"308", url_ + page, "POST"},
+                                         {"301", page, "GET"},
+                                         {"302", url_ + page, "GET"}}) {
+    SCOPED_TRACE(c.status + " " + c.location);
+    Fault("/moved/ redirect " + c.status + " " + c.location);
+    logMark_ = ReadAll(data_ / "requests.log").size();
+    const VersionReply r = QueryVersion(pf(), url_ + "/moved");
+    EXPECT_FALSE(r.transportFailed);
+    const auto requests = Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].path, page);
+    EXPECT_EQ(requests[1].method, c.method);
+    if (std::string(c.method) == "POST") {
+      EXPECT_FALSE(r.replyFailed);
+      EXPECT_EQ(r.version, "3.1.4");
+      EXPECT_EQ(requests[1].body, requests[0].body);
+    } else {
+      EXPECT_TRUE(r.replyFailed);  // the 404 page, never the redirect's own body
+    }
+  }
+}
+
+TEST_F(NetTest, FiveRedirectsAreFollowedASixthLoopsOrAnotherSchemeFailsTheTransport) {
+  const std::string page = protocol::kPageClientVersion;
+  std::string rules = "/hop0/ redirect 307 /hop1" + page + "\n";
+  for (int i = 1; i < 5; ++i) {
+    rules +=
+        "/hop" + std::to_string(i) + "/ redirect 307 /hop" + std::to_string(i + 1) + page + "\n";
+  }
+  rules += "/hop5/ redirect 307 " + page + "\n";
+  Data("fault", rules);
+  EXPECT_EQ(QueryVersion(pf(), url_ + "/hop1").version, "3.1.4");
+  EXPECT_TRUE(QueryVersion(pf(), url_ + "/hop0").transportFailed);
+
+  for (const std::string& rule :
+       {"* redirect 307 /again" + page, std::string("* redirect 302 ftp://127.0.0.1/x.aspx"),
+        std::string("* redirect 307 file:///etc/hosts")}) {
+    SCOPED_TRACE(rule);
+    Fault(rule);
+    frmUpgrade w(pf());
+    EXPECT_FALSE(w.CheckSStatus(url_));
+    ExpectLamp(w, false, kNotConnected);
+    EXPECT_TRUE(QueryVersion(pf()).transportFailed);
+  }
+}
+
+TEST_F(NetTest, AnHttpsServerServesEveryExchangeOnlyWithACertificateThatVerifies) {
+  const std::string secure = TheEnv().SecureServerUrl();
+  if (secure.empty()) GTEST_SKIP() << "no https twin of the update server in this run";
+  auto net = TheEnv().NewTrustingNet();
+  updater::Platform trusting = pf();
+  trusting.net = net.get();
+  frmUpgrade w(trusting);
+  EXPECT_TRUE(w.CheckSStatus(secure));
+  ExpectLamp(w, true, kConnected);
+  EXPECT_TRUE(w.IfOnLine(secure));
+  EXPECT_TRUE(frmServerSet(trusting).CheckSStatus(secure));
+  EXPECT_EQ(QueryVersion(trusting, secure).version, "3.1.4");
+  protocol::Exchange list(trusting);
+  list.Post(secure + protocol::kPageGetServerName, protocol::GreetingRequest());
+  ASSERT_FALSE(list.TransportFailed());
+  list.TakeReply();
+  EXPECT_EQ(list.Lookup("res"), "");
+  // From http to https, too.
+  Fault("/up/ redirect 307 " + secure + protocol::kPageClientVersion);
+  EXPECT_EQ(QueryVersion(trusting, url_ + "/up").version, "3.1.4");
+
+  // The certificate names localhost, not the address: it does not verify, trusted or not.
+  const std::string byAddress = "https://127.0.0.1" + secure.substr(secure.rfind(':'));
+  frmUpgrade red(trusting);
+  EXPECT_FALSE(red.CheckSStatus(byAddress));
+  ExpectLamp(red, false, kNotConnected);
+  EXPECT_TRUE(QueryVersion(trusting, byAddress).transportFailed);
+  if (!windows()) {
+    // The product's own port trusts the system's roots only. (The Windows test run has added the
+    // authority to the machine's store by now.)
+    EXPECT_TRUE(QueryVersion(pf(), secure).transportFailed);
+  }
 }
 
 TEST_F(NetTest, AReplyNamingAnExternalEntityDoesNotReadIt) {

@@ -1,4 +1,4 @@
-// The WOW64 test, the system folder and the program folder.
+// The WOW64 test, the system folder, the program folder and its one-updater lock.
 #include <regex>
 
 #include "contract/fixture.h"
@@ -27,6 +27,18 @@ TEST_F(ContractTest, TheProgramFolderHasNoTrailingSeparatorAndExists) {
   EXPECT_NE(folder.back(), '\\');
   EXPECT_NE(folder.back(), '/');
   EXPECT_TRUE(pf().files->FolderExists(folder));
+}
+
+TEST_F(ContractTest, AFolderIsClaimedByOneHolderAtATimeWhateverItsSpelling) {
+  MakeDirs("Prog");
+  MakeDirs("other");
+  auto first = pf().instances->Claim(P("Prog"));
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(pf().instances->Claim(P("Prog")), nullptr);
+  EXPECT_EQ(pf().instances->Claim(P("PROG") + "\\"), nullptr);
+  EXPECT_NE(pf().instances->Claim(P("other")), nullptr);
+  first.reset();
+  EXPECT_NE(pf().instances->Claim(P("prog")), nullptr);
 }
 
 }  // namespace

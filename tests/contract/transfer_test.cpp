@@ -108,6 +108,54 @@ TEST_F(TransferTest, APackageArrivesByteForByteWithItsLengthAndHeadersIgnoreCase
   EXPECT_EQ(t->GetChunk(1024), "") << "the end stays the end";
 }
 
+TEST_F(TransferTest, ARedirectLeadsToThePackageAndItsOwnBodyIsNeverTaken) {
+  for (const char* status : {"301", "302", "307"}) {
+    SCOPED_TRACE(status);
+    Fault(std::string("/old/ redirect ") + status + " " + kPage);
+    auto t = pf().io->NewTransfer();
+    t->Execute(url_ + "/old" + kPage, "get");
+    Wait(*t);
+    EXPECT_EQ(t->GetHeader("Content-Length"), std::to_string(kPackageSize));
+    EXPECT_EQ(t->GetHeader("Location"), "");
+    EXPECT_TRUE(Drain(*t) == package_) << "the body differs from the package";
+  }
+}
+
+TEST_F(TransferTest, ARedirectLoopOrOneToAnotherSchemeBringsNoAnswer) {
+  for (const std::string rule :
+       {"* redirect 302 /loop/uploads/soft/setup.rar", "* redirect 302 ftp://127.0.0.1/setup.rar",
+        "* redirect 302 file:///etc/hosts"}) {
+    SCOPED_TRACE(rule);
+    Fault(rule);
+    auto t = pf().io->NewTransfer();
+    t->Execute(url_ + kPage, "get");
+    Wait(*t);
+    EXPECT_EQ(t->GetHeader("Content-Length"), "");
+    EXPECT_EQ(Drain(*t), "");
+  }
+}
+
+TEST_F(TransferTest, AnHttpsPackageArrivesOnlyWhenItsCertificateVerifies) {
+  const std::string secure = TheEnv().SecureServerUrl();
+  if (secure.empty()) GTEST_SKIP() << "no https twin of the update server in this run";
+  auto io = TheEnv().NewTrustingFileIO();
+  Fault(std::string("/old/ redirect 302 ") + secure + kPage);
+  for (const std::string& url : {secure + kPage, url_ + "/old" + kPage}) {
+    SCOPED_TRACE(url);
+    auto t = io->NewTransfer();
+    t->Execute(url, "get");
+    Wait(*t);
+    EXPECT_EQ(t->GetHeader("Content-Length"), std::to_string(kPackageSize));
+    EXPECT_TRUE(Drain(*t) == package_) << "the body differs from the package";
+  }
+  // The certificate names localhost, not the address.
+  auto t = io->NewTransfer();
+  t->Execute("https://127.0.0.1" + secure.substr(secure.rfind(':')) + kPage, "get");
+  Wait(*t);
+  EXPECT_EQ(t->GetHeader("Content-Length"), "");
+  EXPECT_EQ(Drain(*t), "");
+}
+
 TEST_F(TransferTest, AChunkedReplyHasNoLengthButItsWholeBody) {
   Fault("setup.rar chunked");
   auto t = pf().io->NewTransfer();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -178,6 +179,50 @@ TEST_F(WholeRun, AFailedInstallationLeavesTheWindowOfferingTheUpgrade) {
   EXPECT_EQ(Query("select version from versions"), "1.0");
   EXPECT_EQ(ClientLog(), "");
   EXPECT_EQ(ReadFile(prog_ / "Trainova.dll").find("2.0"), std::string::npos);
+}
+
+TEST_F(WholeRun, ASecondStartInTheSameFolderStepsAsideAtOnce) {
+  Offer("2.0", "t2");
+  Package();
+  Ini(server_.Url());
+  // The first updater is slow to get its package; the second starts meanwhile.
+  WriteFile(server_.Data() / "fault", "setup.rar delay 2500\n");
+  const fs::path log = server_.Data() / "requests.log";
+  const std::size_t mark = ReadFile(log).size();
+  WriteFile(root_ / "input", "");
+  const std::string env = "cd " + Quote(root_) + " && HOME=" + Quote(root_) +
+                          " XDG_DESKTOP_DIR=" + Quote(root_ / "Desktop") + " timeout 60 " +
+                          Quote(prog_ / "autoupdate") + " <input";
+  const std::string first = "(" + env + " >stdout 2>stderr; echo $? >status) &";
+  ASSERT_EQ(std::system(first.c_str()), 0);
+  for (int i = 0; i < 200 && ReadFile(log).find("setup.rar", mark) == std::string::npos; ++i) {
+    ::usleep(50 * 1000);
+  }
+  ASSERT_NE(ReadFile(log).find("setup.rar", mark), std::string::npos) << "no download began";
+
+  const auto started = std::chrono::steady_clock::now();
+  const int second = std::system((env + " >stdout2 2>stderr2").c_str());
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(WEXITSTATUS(second), 0);
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  EXPECT_EQ(ReadFile(root_ / "stdout2"), "");
+  EXPECT_EQ(ReadFile(root_ / "stderr2"), "");  // not even the please-wait window
+
+  for (int i = 0; i < 400 && ReadFile(root_ / "status").empty(); ++i) ::usleep(50 * 1000);
+  ::usleep(300 * 1000);
+  EXPECT_EQ(ReadFile(root_ / "status"), "0\n");
+  EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  EXPECT_EQ(Query("select version from versions"), "2.0");
+  EXPECT_EQ(ReadFile(prog_ / "7" / "题库.txt"), "题库");
+  EXPECT_EQ(ClientLog(), "client 2.0 []\n");
+  // One version query and one download reached the server: the second start asked nothing.
+  const std::string requests = ReadFile(log).substr(mark);
+  EXPECT_EQ(requests.find("setup.rar"), requests.rfind("setup.rar")) << requests;
+  EXPECT_EQ(requests.find("Xmlclientversion"), requests.rfind("Xmlclientversion")) << requests;
+
+  // The lock went with the first updater: the next start runs.
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(ClientLog(), "client 2.0 []\nclient 2.0 []\n");
 }
 
 TEST_F(WholeRun, AMissingDllFolderEndsWithTheRuntimeErrorReport) {

@@ -93,6 +93,15 @@ std::optional<Fault> ParseFaultLine(std::string_view line, std::string& pattern)
     fault.mode = FaultMode::kOversize;
     fault.count = Number(words, 2);
     arity = 1;
+  } else if (mode == "redirect") {
+    fault.mode = FaultMode::kRedirect;
+    fault.count = Number(words, 2);
+    if (fault.count < 300 || fault.count > 399) {
+      throw std::invalid_argument("mode 'redirect' needs a 3xx status");
+    }
+    if (words.size() < 4) throw std::invalid_argument("mode 'redirect' needs a location");
+    fault.name = words[3];
+    arity = 2;
   } else {
     throw std::invalid_argument("unknown mode '" + words[1] + "'");
   }

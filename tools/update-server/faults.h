@@ -24,12 +24,15 @@ enum class FaultMode {
   kHang,
   kNotFoundText,
   kOversize,
+  kRedirect,
 };
 
 struct Fault {
   FaultMode mode;
-  std::string name;         // kRoot: the root element; kNotFoundText: the encoding ("" or "gb2312")
-  std::uint64_t count = 0;  // kShort, kStall: bytes of the body; kOversize: size of the body
+  std::string name;  // kRoot: the root element; kNotFoundText: the encoding ("" or "gb2312");
+                     // kRedirect: the Location
+  std::uint64_t count = 0;  // kShort, kStall: bytes of the body; kOversize: size of the body;
+                            // kRedirect: the status
   std::uint64_t ms = 0;     // kDelay, kStall
 };
 

@@ -1,6 +1,9 @@
 // update-server: the reference update server that tests and the demo run on loopback.
 //
 //   update-server --root DIR [--host 127.0.0.1] [--port N] [--port-file FILE] [--log FILE]
+//                 [--tls-cert PEM --tls-key PEM]
+//
+// With a certificate and its key the server speaks https (only), for tests of secure servers.
 //
 // Pages, matched at the end of the request path without regard to case, so that any prefix
 // (a base address such as http://127.0.0.1:PORT/item42) reaches them:
@@ -41,6 +44,7 @@
 //                          the server ends
 //   notfoundtext [gb2312]  200, an HTML page holding 无法找到网页 (UTF-8, or GB2312 if asked)
 //   oversize N             the normal XML answer padded to exactly N bytes with a comment
+//   redirect STATUS URL    status STATUS (3xx) with Location: URL as written and an HTML body
 // root, gb2312 and oversize leave the package unchanged.
 //
 // Log (--log FILE): one line per request, appended and flushed as the request arrives:
@@ -75,12 +79,14 @@ struct Options {
   int port = 0;
   std::filesystem::path port_file;
   std::filesystem::path log;
+  std::string tls_cert;
+  std::string tls_key;
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "update-server: " << problem << "\n"
             << "usage: update-server --root DIR [--host ADDRESS] [--port N] [--port-file FILE] "
-               "[--log FILE]\n";
+               "[--log FILE] [--tls-cert PEM --tls-key PEM]\n";
   std::exit(2);
 }
 
@@ -105,11 +111,18 @@ Options ParseOptions(int argc, char** argv) {
       options.port_file = value;
     } else if (name == "--log") {
       options.log = value;
+    } else if (name == "--tls-cert") {
+      options.tls_cert = value;
+    } else if (name == "--tls-key") {
+      options.tls_key = value;
     } else {
       Usage("unknown option " + name);
     }
   }
   if (!has_root) Usage("--root is required");
+  if (options.tls_cert.empty() != options.tls_key.empty()) {
+    Usage("--tls-cert and --tls-key go together");
+  }
   if (!std::filesystem::is_directory(options.root)) Usage("no folder " + options.root.string());
   return options;
 }
@@ -152,7 +165,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  update_server::UpdateServer server(options.root, log);
+  update_server::UpdateServer server(options.root, log, options.tls_cert, options.tls_key);
   std::thread signal_thread([&] {
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
@@ -160,8 +173,11 @@ int main(int argc, char** argv) {
   });
 
   int status = 0;
-  int port = server.Bind(options.host, options.port);
-  if (port < 0) {
+  int port = server.Valid() ? server.Bind(options.host, options.port) : -1;
+  if (!server.Valid()) {
+    std::cerr << "update-server: cannot load the certificate or its key\n";
+    status = 1;
+  } else if (port < 0) {
     std::cerr << "update-server: cannot listen on " << options.host << ":" << options.port << "\n";
     status = 1;
   } else if (!options.port_file.empty() && !WritePortFile(options.port_file, port)) {

@@ -137,14 +137,19 @@ int ConnectionSocket(const httplib::Request& request) {
 
 }  // namespace
 
-UpdateServer::UpdateServer(std::filesystem::path root, std::FILE* log)
-    : root_(std::move(root)), log_(log) {
+UpdateServer::UpdateServer(std::filesystem::path root, std::FILE* log, const std::string& tls_cert,
+                           const std::string& tls_key)
+    : root_(std::move(root)),
+      log_(log),
+      http_(tls_cert.empty()
+                ? std::make_unique<httplib::Server>()
+                : std::make_unique<httplib::SSLServer>(tls_cert.c_str(), tls_key.c_str())) {
   // Hanging answers each hold a worker until their client goes away: keep plenty.
-  http_.new_task_queue = [] { return new httplib::ThreadPool(64); };
-  http_.set_keep_alive_timeout(2);
-  http_.set_payload_max_length(16 * 1024 * 1024);
+  http_->new_task_queue = [] { return new httplib::ThreadPool(64); };
+  http_->set_keep_alive_timeout(2);
+  http_->set_payload_max_length(16 * 1024 * 1024);
 
-  http_.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+  http_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
     // The library would gzip text replies for clients that accept it and would parse form
     // bodies by their declared type. Answers must go out byte for byte as configured, and a
     // posted document must arrive as it was sent, so both headers are dropped before routing.
@@ -158,17 +163,17 @@ UpdateServer::UpdateServer(std::filesystem::path root, std::FILE* log)
   auto handler = [this](const httplib::Request& request, httplib::Response& response) {
     Handle(request, response);
   };
-  http_.Get(".*", handler);
-  http_.Post(".*", handler);
-  http_.Put(".*", handler);
-  http_.Patch(".*", handler);
-  http_.Delete(".*", handler);
-  http_.Options(".*", handler);
+  http_->Get(".*", handler);
+  http_->Post(".*", handler);
+  http_->Put(".*", handler);
+  http_->Patch(".*", handler);
+  http_->Delete(".*", handler);
+  http_->Options(".*", handler);
 }
 
 int UpdateServer::Bind(const std::string& host, int port) {
-  if (port == 0) return http_.bind_to_any_port(host);
-  return http_.bind_to_port(host, port) ? port : -1;
+  if (port == 0) return http_->bind_to_any_port(host);
+  return http_->bind_to_port(host, port) ? port : -1;
 }
 
 bool UpdateServer::Run() {
@@ -179,7 +184,7 @@ bool UpdateServer::Run() {
       return true;
     }
   }
-  bool ok = http_.listen_after_bind();
+  bool ok = http_->listen_after_bind();
   run_over_ = true;
   return ok;
 }
@@ -192,8 +197,8 @@ void UpdateServer::Stop() {
   stop_wake_.notify_all();
   // The library's stop() acts only once listening has begun and must not be called twice.
   while (!run_over_) {
-    if (http_.is_running()) {
-      if (!stop_sent_.exchange(true)) http_.stop();
+    if (http_->is_running()) {
+      if (!stop_sent_.exchange(true)) http_->stop();
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -302,6 +307,13 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
       return Deliver(response, normal_reply());
     case FaultMode::kHang:
       return Hang(request, response);
+    case FaultMode::kRedirect: {
+      // A body of its own, as real servers send, which a client that follows must not keep.
+      response.set_header("Location", fault->name);
+      return Deliver(response, {static_cast<int>(fault->count), "text/html; charset=utf-8",
+                                TextBody("<html><body><h1>Moved</h1><a href=\"" +
+                                         XmlEscape(fault->name) + "\">here</a></body></html>\n")});
+    }
   }
   // A mode about XML documents asked of the package: the package goes out unchanged.
   Deliver(response, normal_reply());

@@ -19,8 +19,12 @@ namespace update_server {
 
 class UpdateServer {
  public:
-  // `log` may be null; otherwise one line is appended per request.
-  UpdateServer(std::filesystem::path root, std::FILE* log);
+  // `log` may be null; otherwise one line is appended per request. With a certificate and its
+  // key (PEM files) the server speaks https only; Valid() then tells whether they loaded.
+  UpdateServer(std::filesystem::path root, std::FILE* log, const std::string& tls_cert = "",
+               const std::string& tls_key = "");
+
+  bool Valid() const { return http_->is_valid(); }
 
   // The port bound, or -1. Port 0 picks a free one.
   int Bind(const std::string& host, int port);
@@ -56,7 +60,7 @@ class UpdateServer {
   std::filesystem::path root_;
   std::FILE* log_;
   std::mutex log_mutex_;
-  httplib::Server http_;
+  std::unique_ptr<httplib::Server> http_;
 
   std::mutex stop_mutex_;
   std::condition_variable stop_wake_;

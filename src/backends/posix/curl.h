@@ -1,9 +1,12 @@
 #pragma once
-// What both libcurl users share: the library's one-time set-up, and the numbers the Windows
-// build reports for the same network failures (WinINet errors as HRESULTs), so that a message
-// naming the error reads alike on both.
+// What both libcurl users share: the library's one-time set-up, the options every request has
+// (schemes, redirects, certificate checks), and the numbers the Windows build reports for the
+// same network failures (WinINet errors as HRESULTs), so that a message naming the error reads
+// alike on both.
 
 #include <curl/curl.h>
+
+#include <string>
 
 namespace updater::posix {
 
@@ -16,10 +19,20 @@ inline constexpr int kErrNameNotResolved = HResultFromWinInet(12007);
 inline constexpr int kErrNotOpen = HResultFromWinInet(12019);  // INCORRECT_HANDLE_STATE
 inline constexpr int kErrCannotConnect = HResultFromWinInet(12029);
 inline constexpr int kErrConnectionAborted = HResultFromWinInet(12030);
+inline constexpr int kErrSecureFailure = HResultFromWinInet(12175);
+inline constexpr int kErrRedirectFailed = HResultFromWinInet(12156);
 inline constexpr int kErrFailed = static_cast<int>(0x80004005u);  // E_FAIL
 
 // Runs curl_global_init once per process, whichever thread comes first.
 void EnsureCurlInitialised();
+
+// At most this many redirects are followed, to http or https only, as the Windows build does.
+inline constexpr long kMaxRedirects = 5;
+
+// http and https only, redirects followed within those bounds, the server's certificate checked
+// against the system's trusted roots, or against caFile alone when one is given (tests only:
+// the product never passes one).
+void SetRequestOptions(CURL* curl, const std::string& caFile);
 
 // The number the Windows build reports for the failure code stands for.
 int NumberFor(CURLcode code);

@@ -47,7 +47,7 @@ class PosixBinaryFile final : public BufferedBinaryFile {
 }  // namespace
 
 std::unique_ptr<ports::Transfer> PosixFileIO::NewTransfer() {
-  return std::make_unique<CurlTransfer>(limits_, pump_);
+  return std::make_unique<CurlTransfer>(limits_, pump_, caFile_);
 }
 
 std::unique_ptr<ports::BinaryFile> PosixFileIO::OpenBinary(const std::string& path) {

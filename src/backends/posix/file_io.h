@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "backends/common/transfer_buffer.h"
 #include "backends/posix/emulation/path_mapper.h"
@@ -14,8 +15,10 @@ namespace updater::posix {
 
 class PosixFileIO final : public ports::FileIO {
  public:
-  explicit PosixFileIO(const PathMapper& mapper, TransferLimits limits = {})
-      : mapper_(mapper), limits_(limits) {}
+  // caFile: see SetRequestOptions.
+  explicit PosixFileIO(const PathMapper& mapper, TransferLimits limits = {},
+                       std::string caFile = {})
+      : mapper_(mapper), limits_(limits), caFile_(std::move(caFile)) {}
 
   // Runs while a transfer waits for bytes, so that the window's events are served meanwhile.
   void WhileWaiting(std::function<void()> pump) { pump_ = std::move(pump); }
@@ -28,6 +31,7 @@ class PosixFileIO final : public ports::FileIO {
  private:
   const PathMapper& mapper_;
   TransferLimits limits_;
+  std::string caFile_;
   std::function<void()> pump_;
 };
 

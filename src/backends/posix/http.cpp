@@ -27,14 +27,15 @@ struct ListDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
-// Only plain http with a host name can reach the server.
+// Only http and https with a host name can reach the server.
 void CheckUrl(const std::string& url) {
   // The URL parser reads "http:///path" as a host named "path"; a missing host is refused here.
-  const std::string prefix = "HTTP://";
-  if (Upper(url.substr(0, prefix.size())) == prefix &&
-      (url.size() == prefix.size() ||
-       std::string("/?#").find(url[prefix.size()]) != std::string::npos)) {
-    throw RuntimeError(kErrInvalidUrl, "The URL names no host: \"" + url + "\"");
+  for (const std::string prefix : {"HTTP://", "HTTPS://"}) {
+    if (Upper(url.substr(0, prefix.size())) == prefix &&
+        (url.size() == prefix.size() ||
+         std::string("/?#").find(url[prefix.size()]) != std::string::npos)) {
+      throw RuntimeError(kErrInvalidUrl, "The URL names no host: \"" + url + "\"");
+    }
   }
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   if (!parsed) throw RuntimeError(kErrFailed, "Out of memory");
@@ -43,12 +44,14 @@ void CheckUrl(const std::string& url) {
     throw RuntimeError(kErrInvalidUrl, "The URL is invalid: \"" + url + "\"");
   }
   char* scheme = nullptr;
-  const bool http = curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-                    Upper(scheme) == "HTTP";
+  std::string schemeText;
+  if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK) {
+    schemeText = Upper(scheme);
+  }
   curl_free(scheme);
-  if (!http) {
+  if (schemeText != "HTTP" && schemeText != "HTTPS") {
     throw RuntimeError(kErrUnrecognizedScheme,
-                       "The URL does not use the http scheme: \"" + url + "\"");
+                       "The URL does not use the http or https scheme: \"" + url + "\"");
   }
   char* host = nullptr;
   const bool hasHost =
@@ -61,6 +64,13 @@ struct Sink {
   std::string body;
   bool tooLarge = false;
 };
+
+// A redirect's own body is never the answer: each response starts the body afresh.
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  const std::size_t n = size * count;
+  if (n >= 5 && std::string(data, 5) == "HTTP/") static_cast<Sink*>(user)->body.clear();
+  return n;
+}
 
 std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
   auto* sink = static_cast<Sink*>(user);
@@ -106,8 +116,7 @@ void CurlHttpRequest::Send(const std::string& body) {
   curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
   // The page URL goes out as it was joined: "//" and dot segments are not tidied.
   curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  SetRequestOptions(c, caFile_);
   curl_easy_setopt(c, CURLOPT_PROXY, "");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
@@ -116,6 +125,8 @@ void CurlHttpRequest::Send(const std::string& body) {
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Collect);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &sink);
   if (method_ == "GET") {
     curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
   } else {

@@ -1,8 +1,10 @@
 #pragma once
 // The HTTP request of one server exchange, on libcurl: synchronous, no connection reuse, no
-// redirects, no proxies, bounded in time and in the size of the answer it keeps.
+// proxies, redirects followed as WinINet follows them, bounded in time and in the size of the
+// answer it keeps.
 
 #include <string>
+#include <utility>
 
 #include "backends/common/http_limits.h"
 #include "ports/net.h"
@@ -11,7 +13,9 @@ namespace updater::posix {
 
 class CurlHttpRequest final : public ports::HttpRequest {
  public:
-  explicit CurlHttpRequest(HttpLimits limits) : limits_(limits) {}
+  // caFile: see SetRequestOptions.
+  explicit CurlHttpRequest(HttpLimits limits, std::string caFile = {})
+      : limits_(limits), caFile_(std::move(caFile)) {}
 
   void Open(const std::string& method, const std::string& url, bool async) override;
   void Send(const std::string& body) override;
@@ -19,6 +23,7 @@ class CurlHttpRequest final : public ports::HttpRequest {
 
  private:
   HttpLimits limits_;
+  std::string caFile_;
   bool opened_ = false;
   std::string method_;
   std::string url_;

@@ -11,6 +11,7 @@
 #include "backends/posix/emulation/path_mapper.h"
 #include "backends/posix/file_io.h"
 #include "backends/posix/files.h"
+#include "backends/posix/instance.h"
 #include "backends/posix/net.h"
 #include "backends/posix/processes.h"
 #include "backends/posix/profile_strings.h"
@@ -49,6 +50,7 @@ class PosixPlatform {
   PosixFileIO io_{mapper_};
   PosixComponents components_{mapper_};
   PosixShortcuts shortcuts_{mapper_};
+  PosixInstanceLocks instances_{mapper_};
   updater::Platform platform_;
 };
 

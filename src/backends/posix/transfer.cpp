@@ -14,7 +14,7 @@ namespace {
 
 constexpr long kReadBlock = 256 * 1024;
 
-// Only http and https with a host can be fetched.
+// Only http and https with a host can be fetched (redirects too: see SetRequestOptions).
 void CheckUrl(const std::string& url) {
   CURLU* parsed = curl_url();
   if (parsed == nullptr) throw RuntimeError(kErrInvalidUrl, "Out of memory");
@@ -46,8 +46,13 @@ struct Job {
   bool head = false;
   TransferLimits limits;
   bool paused = false;
+  std::string caFile;
   std::vector<std::pair<std::string, std::string>> headers;
   long status = 0;
+  bool location = false;  // the current response names a Location
+
+  // A redirect is followed, and its headers and body are not the package's.
+  bool Redirecting() const { return status >= 300 && status < 400 && status != 304 && location; }
 };
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -58,13 +63,16 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   if (line.rfind("HTTP/", 0) == 0) {
     // A new response (after a 1xx): its headers replace those seen before.
     job->headers.clear();
+    job->location = false;
     const std::size_t blank = line.find(' ');
     job->status = blank == std::string::npos ? 0 : std::atol(line.c_str() + blank + 1);
   } else if (line.empty()) {
-    if (job->status >= 200) job->buffer->SetHeaders(job->headers);
+    if (job->status >= 200 && !job->Redirecting()) job->buffer->SetHeaders(job->headers);
   } else if (const std::size_t colon = line.find(':'); colon != std::string::npos) {
-    job->headers.emplace_back(text::TrimSpaces(line.substr(0, colon)),
-                              text::TrimSpaces(line.substr(colon + 1)));
+    std::string name = text::TrimSpaces(line.substr(0, colon));
+    std::string value = text::TrimSpaces(line.substr(colon + 1));
+    if (text::AsciiLower(name) == "location" && !value.empty()) job->location = true;
+    job->headers.emplace_back(std::move(name), std::move(value));
   }
   return n;
 }
@@ -72,6 +80,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* job = static_cast<Job*>(user);
   if (job->buffer->Cancelled()) return 0;  // ends the transfer with a write error
+  if (job->Redirecting()) return size * count;
   if (job->buffer->Full()) {
     job->paused = true;
     return CURL_WRITEFUNC_PAUSE;
@@ -87,6 +96,7 @@ void Work(Job job) {
     return;
   }
   curl_easy_setopt(easy, CURLOPT_URL, job.url.c_str());
+  SetRequestOptions(easy, job.caFile);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(job.limits.connect.count()));
@@ -118,7 +128,10 @@ void Work(Job job) {
     if (!job.paused) curl_multi_poll(job.multi, nullptr, 0, 100, nullptr);
   }
   // A body without headers (HTTP/0.9) or an answer to HEAD ends with the headers still unset.
-  if (!job.buffer->HasHeaders() && job.status >= 200) job.buffer->SetHeaders(job.headers);
+  // A redirect that could not be followed (too many, another scheme) is no answer at all.
+  if (!job.buffer->HasHeaders() && job.status >= 200 && !job.Redirecting()) {
+    job.buffer->SetHeaders(job.headers);
+  }
   job.buffer->Finish();
   curl_multi_remove_handle(job.multi, easy);
   curl_easy_cleanup(easy);
@@ -127,8 +140,8 @@ void Work(Job job) {
 
 }  // namespace
 
-CurlTransfer::CurlTransfer(TransferLimits limits, std::function<void()> pump)
-    : limits_(limits), pump_(std::move(pump)) {
+CurlTransfer::CurlTransfer(TransferLimits limits, std::function<void()> pump, std::string caFile)
+    : limits_(limits), pump_(std::move(pump)), caFile_(std::move(caFile)) {
   EnsureCurlInitialised();
 }
 
@@ -161,6 +174,7 @@ void CurlTransfer::Execute(const std::string& url, const std::string& operation)
   job.url = url;
   job.head = op == "head";
   job.limits = limits_;
+  job.caFile = caFile_;
   worker_ = std::thread(Work, std::move(job));
 }
 

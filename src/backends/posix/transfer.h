@@ -14,8 +14,10 @@ namespace updater::posix {
 
 class CurlTransfer final : public ports::Transfer {
  public:
-  // pump runs while GetChunk waits for bytes (see TransferBuffer::WhileWaiting).
-  explicit CurlTransfer(TransferLimits limits = {}, std::function<void()> pump = {});
+  // pump runs while GetChunk waits for bytes (see TransferBuffer::WhileWaiting); caFile: see
+  // SetRequestOptions.
+  explicit CurlTransfer(TransferLimits limits = {}, std::function<void()> pump = {},
+                        std::string caFile = {});
   ~CurlTransfer() override;
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
@@ -30,6 +32,7 @@ class CurlTransfer final : public ports::Transfer {
 
   TransferLimits limits_;
   std::function<void()> pump_;
+  std::string caFile_;
   std::shared_ptr<TransferBuffer> buffer_;
   void* multi_ = nullptr;  // CURLM*, kept out of this header
   std::thread worker_;

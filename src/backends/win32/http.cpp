@@ -52,16 +52,11 @@ struct Exchange {
 };
 
 void Run(const std::shared_ptr<Exchange>& t) {
-  constexpr DWORD kFlags = kRequestFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
-  HINTERNET request = nullptr;
-  const DWORD opened = t->handles.Open(t->target, t->method.c_str(), kFlags, t->timeouts, request);
-  if (opened != 0) return t->Finish(opened, {});
   static const wchar_t kHeaders[] = L"Content-Type: text/xml\r\n";
-  if (!HttpSendRequestW(request, kHeaders, static_cast<DWORD>(-1),
-                        t->payload.empty() ? nullptr : t->payload.data(),
-                        static_cast<DWORD>(t->payload.size()))) {
-    return t->Finish(GetLastError(), {});
-  }
+  HINTERNET request = nullptr;
+  const DWORD sent = SendFollowingRedirects(
+      t->handles, {t->target, t->method, kHeaders, t->payload, t->timeouts}, request);
+  if (sent != 0) return t->Finish(sent, {});
   // WinINet reports a connection closed before the announced length as a normal end.
   DWORD announced = 0, size = sizeof announced;
   const bool hasLength = HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
@@ -93,7 +88,7 @@ void WinInetHttpRequest::Open(const std::string& method, const std::string& url,
   body_.clear();
   auto target = std::make_shared<RequestTarget>();
   DWORD crackError = 0;
-  switch (CrackUrl(url, false, *target, crackError)) {
+  switch (CrackUrl(url, true, *target, crackError)) {
     case UrlFault::kNone:
       break;
     case UrlFault::kUnreadable:

@@ -1,7 +1,7 @@
 #pragma once
 // The HTTP request of one server exchange, on WinINet: synchronous for the caller, never cached,
-// no cookies, no redirects, no dialogs, and bounded in time as a whole and in the size of the
-// answer it keeps.
+// no cookies, no dialogs, redirects followed within bounds, http or https, and bounded in time
+// as a whole and in the size of the answer it keeps.
 
 #include <memory>
 #include <string>

@@ -5,6 +5,7 @@
 #include "backends/win32/database.h"
 #include "backends/win32/file_io.h"
 #include "backends/win32/files.h"
+#include "backends/win32/instance.h"
 #include "backends/win32/net.h"
 #include "backends/win32/processes.h"
 #include "backends/win32/profile_strings.h"
@@ -32,6 +33,7 @@ class Win32Platform {
     platform_.net = &net_;
     platform_.database = database != nullptr ? database : &database_;
     platform_.io = &io_;
+    platform_.instances = &instances_;
     io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
   }
   Win32Platform(const Win32Platform&) = delete;
@@ -51,6 +53,7 @@ class Win32Platform {
   Win32Net net_;
   AdoDatabase database_;
   Win32FileIO io_;
+  Win32InstanceLocks instances_;
   Platform platform_;
 };
 

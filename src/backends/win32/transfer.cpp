@@ -41,10 +41,10 @@ void Work(std::shared_ptr<WinInetTransfer::Shared> s) {
   // Each send and receive waits at most the stall limit; the caller's side keeps that limit too,
   // and closes the handles.
   HINTERNET request = nullptr;
-  if (s->handles.Open(s->target, s->verb.c_str(), kRequestFlags, s->timeouts, request) != 0) {
+  if (SendFollowingRedirects(s->handles, {s->target, s->verb, nullptr, {}, s->timeouts}, request) !=
+      0) {
     return end();
   }
-  if (!HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return end();
   // The headers are read from the request handle when asked for; this marks their arrival.
   buffer.SetHeaders({});
 

@@ -20,6 +20,7 @@ UrlFault CrackUrl(const std::string& url, bool allowHttps, RequestTarget& target
     return UrlFault::kUnreadable;
   }
   const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  target.url = wide;
   if (parts.nScheme != INTERNET_SCHEME_HTTP && !(allowHttps && secure)) return UrlFault::kScheme;
   if (parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) return UrlFault::kNoHost;
   target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
@@ -80,6 +81,83 @@ void RequestHandles::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   closed_ = true;
   for (auto it = handles_.rbegin(); it != handles_.rend(); ++it) it->Reset();
+}
+
+void RequestHandles::Drop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = handles_.rbegin(); it != handles_.rend(); ++it) it->Reset();
+}
+
+namespace {
+
+// The Location of a redirect answer, resolved against the URL that was asked for; "" when the
+// answer is no redirect.
+std::wstring RedirectTarget(HINTERNET request, const std::wstring& asked) {
+  DWORD status = 0, size = sizeof status;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                      nullptr) ||
+      status < 300 || status > 399 || status == 304) {
+    return {};
+  }
+  std::wstring location(256, L'\0');
+  for (;;) {
+    DWORD bytes = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+    if (HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location.data(), &bytes, nullptr)) {
+      location.resize(bytes / sizeof(wchar_t));
+      break;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+    location.resize(bytes / sizeof(wchar_t) + 1);
+  }
+  if (location.empty()) return {};
+  DWORD length = 0;
+  InternetCombineUrlW(asked.c_str(), location.c_str(), nullptr, &length, 0);
+  std::wstring combined(length + 1, L'\0');
+  length = static_cast<DWORD>(combined.size());
+  if (!InternetCombineUrlW(asked.c_str(), location.c_str(), combined.data(), &length, 0)) {
+    return location;  // taken as it stands; CrackUrl judges it
+  }
+  combined.resize(length);
+  return combined;
+}
+
+}  // namespace
+
+DWORD SendFollowingRedirects(RequestHandles& handles, Outgoing out, HINTERNET& request) {
+  for (int redirects = 0;; ++redirects) {
+    const DWORD opened =
+        handles.Open(out.target, out.verb.c_str(), kRequestFlags, out.timeouts, request);
+    if (opened != 0) return opened;
+    if (!HttpSendRequestW(request, out.headers, out.headers != nullptr ? static_cast<DWORD>(-1) : 0,
+                          out.payload.empty() ? nullptr : out.payload.data(),
+                          static_cast<DWORD>(out.payload.size()))) {
+      return GetLastError();
+    }
+    const std::wstring next = RedirectTarget(request, out.target.url);
+    if (next.empty()) return 0;
+    if (redirects == kMaxRedirects) return ERROR_HTTP_REDIRECT_FAILED;
+    DWORD status = 0, size = sizeof status;
+    HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                   nullptr);
+    RequestTarget target;
+    DWORD crackError = 0;
+    switch (CrackUrl(WideToUtf8(next), true, target, crackError)) {
+      case UrlFault::kNone:
+        break;
+      case UrlFault::kScheme:
+        return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+      case UrlFault::kUnreadable:
+      case UrlFault::kNoHost:
+        return ERROR_INTERNET_INVALID_URL;
+    }
+    if (status != 307 && status != 308 && out.verb != L"GET" && out.verb != L"HEAD") {
+      out.verb = L"GET";
+      out.payload.clear();
+    }
+    out.target = std::move(target);
+    request = nullptr;
+    handles.Drop();
+  }
 }
 
 }  // namespace updater::win32

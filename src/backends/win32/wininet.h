@@ -45,6 +45,7 @@ class InternetHandle {
 
 // Where a request goes, as InternetConnect and HttpOpenRequest take it.
 struct RequestTarget {
+  std::wstring url;  // the whole URL, against which a relative redirect is resolved
   std::wstring host;
   INTERNET_PORT port = INTERNET_DEFAULT_HTTP_PORT;
   std::wstring object;  // path and query, as they stand in the URL; "/" when empty
@@ -61,10 +62,15 @@ UrlFault CrackUrl(const std::string& url, bool allowHttps, RequestTarget& target
 // The method as WinINet sends it: upper case.
 std::wstring Verb(const std::string& method);
 
-// Every request is fetched from the server itself: no cache, no cookies, no dialogs.
-inline constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                       INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
-                                       INTERNET_FLAG_PRAGMA_NOCACHE;
+// Every request is fetched from the server itself: no cache, no cookies, no dialogs. Redirects
+// are followed by SendFollowingRedirects, which bounds them. A certificate that does not verify
+// always fails the request: no flag that ignores one is ever set.
+inline constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES |
+    INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// At most this many redirects are followed, as the posix build's libcurl is told too.
+inline constexpr int kMaxRedirects = 5;
 
 // WinINet's own time-outs, which bound each call: connecting (with a single attempt), and each
 // send and receive.
@@ -85,6 +91,8 @@ class RequestHandles {
              const CallTimeouts& timeouts, HINTERNET& request);
   // Closes every handle open so far, the request first; later ones are refused.
   void Close();
+  // Closes the handles open so far, the request first, so that Open may start afresh.
+  void Drop();
   // Runs use with the request handle (nullptr once closed, or before it is open); Close waits
   // meanwhile.
   template <typename Use>
@@ -102,5 +110,21 @@ class RequestHandles {
   bool closed_ = false;
   std::array<InternetHandle, 3> handles_;
 };
+
+// One request as it is sent, and sent again to where a redirect leads.
+struct Outgoing {
+  RequestTarget target;
+  std::wstring verb;
+  const wchar_t* headers = nullptr;  // extra request headers, or nullptr
+  std::string payload;
+  CallTimeouts timeouts;
+};
+
+// Opens and sends the request; while the answer is a redirect (a 3xx but 304, with a Location),
+// sends it again there: at most kMaxRedirects times (then ERROR_HTTP_REDIRECT_FAILED), to http
+// or https only (else ERROR_INTERNET_UNRECOGNIZED_SCHEME). 301, 302 and 303 turn a method other
+// than GET and HEAD into a GET without a body; 307 and 308 repeat it. 0 and the final answer's
+// request handle, else the error.
+DWORD SendFollowingRedirects(RequestHandles& handles, Outgoing out, HINTERNET& request);
 
 }  // namespace updater::win32

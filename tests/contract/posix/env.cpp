@@ -85,6 +85,22 @@ class PosixEnv : public Env {
     return std::make_unique<updater::posix::PosixFileIO>(mapper_, limits);
   }
 
+  std::string SecureServerUrl() override {
+    server_.EnsureTls();
+    return server_.TlsUrl();
+  }
+  // The authority's certificate is handed to these ports alone.
+  std::unique_ptr<updater::ports::Net> NewTrustingNet() override {
+    server_.EnsureTls();
+    return std::make_unique<updater::posix::PosixNet>(updater::HttpLimits{},
+                                                      server_.CaFile().string());
+  }
+  std::unique_ptr<updater::ports::FileIO> NewTrustingFileIO() override {
+    server_.EnsureTls();
+    return std::make_unique<updater::posix::PosixFileIO>(mapper_, updater::TransferLimits{},
+                                                         server_.CaFile().string());
+  }
+
  private:
   std::string root_;
   updater::posix::PosixPlatform platform_;

@@ -14,6 +14,7 @@
 #include "backends/win32/platform.h"
 #include "backends/win32/windows_api.h"
 #include "contract/env.h"
+#include "contract/win32/test_authority.h"
 #include "contract/win32/test_database.h"
 #include "settings/LocalDatabase.h"
 
@@ -96,12 +97,38 @@ class Win32Env final : public Env {
     return std::make_unique<updater::win32::Win32FileIO>(limits);
   }
 
+  std::string SecureServerUrl() override {
+    const char* url = std::getenv("AUTOUPDATE_TEST_TLS_SERVER");
+    return url != nullptr ? url : "";
+  }
+  // WinINet checks certificates against the machine's trusted roots only: the test authority is
+  // added to the Root store of this test prefix, and the ports are the product's own.
+  std::unique_ptr<updater::ports::Net> NewTrustingNet() override {
+    TrustTestAuthority();
+    return std::make_unique<updater::win32::Win32Net>();
+  }
+  std::unique_ptr<updater::ports::FileIO> NewTrustingFileIO() override {
+    TrustTestAuthority();
+    return std::make_unique<updater::win32::Win32FileIO>();
+  }
+
   std::string CreateTestDatabase(const std::string& folder) override {
     return CreateJetDatabase(updater::LocalDatabase::ConnectionString(folder));
   }
 
  private:
+  void TrustTestAuthority() {
+    if (trusted_) return;
+    trusted_ = true;
+    const char* ca = std::getenv("AUTOUPDATE_TEST_CA");
+    std::string path = ca != nullptr ? ca : "";
+    if (path.empty()) return;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    AddRootCertificate(fs::path(Utf8ToWide("Z:" + path)));
+  }
+
   updater::win32::Win32Platform backend_;
+  bool trusted_ = false;
   fs::path root_;
   std::atomic<int> cases_{0};
 };

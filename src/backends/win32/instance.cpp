@@ -1,0 +1,132 @@
+#include "backends/win32/instance.h"
+
+#include <cstdint>
+#include <cwchar>
+#include <vector>
+
+#include "backends/win32/ansi.h"
+#include "backends/win32/windows_api.h"
+
+namespace updater::win32 {
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"AutoUpdateForm";
+
+class HeldMutex final : public ports::InstanceLocks::Held {
+ public:
+  HeldMutex(HANDLE mutex, HANDLE mapping) : mutex_(mutex), mapping_(mapping) {}
+  ~HeldMutex() override {
+    if (mapping_ != nullptr) CloseHandle(mapping_);
+    if (mutex_ != nullptr) CloseHandle(mutex_);
+  }
+  HeldMutex(const HeldMutex&) = delete;
+  HeldMutex& operator=(const HeldMutex&) = delete;
+
+ private:
+  HANDLE mutex_;
+  HANDLE mapping_;
+};
+
+// The id of the first updater, where it published one in this session; 0 otherwise.
+DWORD PublishedProcess(const std::wstring& name) {
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+  if (mapping == nullptr) return 0;
+  DWORD pid = 0;
+  if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(DWORD))) {
+    pid = *static_cast<const volatile DWORD*>(view);
+    UnmapViewOfFile(view);
+  }
+  CloseHandle(mapping);
+  return pid;
+}
+
+HANDLE Publish(const std::wstring& name) {
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(DWORD), name.c_str());
+  if (mapping == nullptr) return nullptr;
+  if (void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(DWORD))) {
+    *static_cast<volatile DWORD*>(view) = GetCurrentProcessId();
+    UnmapViewOfFile(view);
+  }
+  return mapping;
+}
+
+struct Search {
+  DWORD pid = 0;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK VisitWindow(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != search->pid || !IsWindowVisible(hwnd)) return TRUE;
+  wchar_t cls[64] = {};
+  GetClassNameW(hwnd, cls, 64);
+  if (std::wcscmp(cls, kFormClass) != 0) return TRUE;
+  search->found = hwnd;
+  return FALSE;
+}
+
+// Brings the first updater's window (or the message box it waits on) to the front.
+void ShowFirst(DWORD pid) {
+  if (pid == 0 || pid == GetCurrentProcessId()) return;
+  Search search;
+  search.pid = pid;
+  EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr) return;  // the first one shows nothing (yet)
+  if (IsIconic(search.found)) ShowWindow(search.found, SW_RESTORE);
+  SetForegroundWindow(GetLastActivePopup(search.found));
+}
+
+}  // namespace
+
+std::wstring Win32InstanceLocks::FolderKey(const std::string& folder) {
+  std::wstring path = Utf8ToWide(folder);
+  std::vector<wchar_t> full(32768);
+  const DWORD n =
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n > 0 && n < full.size()) path.assign(full.data(), n);
+  // One folder has one key: without trailing separators, and in its long form where it exists.
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  const DWORD longN = GetLongPathNameW(path.c_str(), full.data(), static_cast<DWORD>(full.size()));
+  if (longN > 0 && longN < full.size()) path.assign(full.data(), longN);
+  if (!path.empty()) CharLowerBuffW(path.data(), static_cast<DWORD>(path.size()));
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a over the UTF-16 units
+  for (wchar_t c : path) {
+    hash ^= static_cast<std::uint16_t>(c);
+    hash *= 1099511628211ull;
+  }
+  wchar_t text[17] = {};
+  std::swprintf(text, 17, L"%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std::string& folder) {
+  const std::wstring key = FolderKey(folder);
+  const std::wstring mutexName = L"Global\\AutoUpdate-" + key;
+  const std::wstring windowName = L"Local\\AutoUpdate-" + key + L"-process";
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
+  const DWORD error = GetLastError();
+  if (mutex != nullptr && error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    ShowFirst(PublishedProcess(windowName));
+    return nullptr;
+  }
+  if (mutex == nullptr) {
+    if (error == ERROR_ACCESS_DENIED) {
+      // Either another user's updater made the mutex and its security keeps this user out, or
+      // this process may not make one at all: only the first means another updater runs.
+      HANDLE existing = OpenMutexW(MUTEX_MODIFY_STATE, FALSE, mutexName.c_str());
+      const DWORD openError = GetLastError();
+      if (existing != nullptr) CloseHandle(existing);
+      if (existing != nullptr || openError == ERROR_ACCESS_DENIED) return nullptr;
+    }
+    // No mutex could be made: nothing can be locked, and the run goes on as it would without.
+    return std::make_unique<HeldMutex>(nullptr, nullptr);
+  }
+  return std::make_unique<HeldMutex>(mutex, Publish(windowName));
+}
+
+}  // namespace updater::win32

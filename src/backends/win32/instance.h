@@ -1,0 +1,22 @@
+#pragma once
+// One updater per program folder on Windows: a named mutex whose name comes from the folder,
+// valid across the user sessions of the machine. The first updater also publishes its process
+// id for its session, so that a second start can bring its window to the front.
+
+#include <memory>
+#include <string>
+
+#include "ports/instance.h"
+
+namespace updater::win32 {
+
+class Win32InstanceLocks final : public ports::InstanceLocks {
+ public:
+  std::unique_ptr<Held> Claim(const std::string& folder) override;
+
+  // The part of the object names that stands for folder: a hash of its full path in lower case
+  // (a '\' may not appear in such a name). Exposed for tests.
+  static std::wstring FolderKey(const std::string& folder);
+};
+
+}  // namespace updater::win32
