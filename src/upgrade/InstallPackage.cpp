@@ -5,6 +5,7 @@
 #include "helpers/Module1.h"
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
+#include "upgrade/InstallJournal.h"
 #include "upgrade/frmUpgrade.h"
 #include "util/text.h"
 
@@ -58,12 +59,20 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
                    "自动更新");
   };
 
+  // What the copies replace is kept until the installation stands (see InstallJournal).
+  InstallJournal journal(pf_, P);
   if (packagePath.find("setup") != std::string::npos) {
     // Everything unpacked goes over the program folder.
     std::int32_t result = 0;
-    step([&] { result = fs.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\"); });
+    step([&] {
+      journal.Keep(P + "\\tmp", P);
+      result = fs.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\");
+    });
     if (result != 0) copyFailed = true;
-    if (error.IsSet() || result != 0) copyFailedMessage();
+    if (error.IsSet() || result != 0) {
+      journal.RollBack();
+      copyFailedMessage();
+    }
 
     // The initSystem folder goes into every project's folder; the first failure ends the run.
     if (pf_.files->FolderExists(P + "\\tmp\\initSystem")) {
@@ -81,9 +90,11 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
         step([&] { projectNo = rs().Field("project_No"); });
         std::int32_t copied = -1;
         step([&] {
+          journal.Keep(P + "\\tmp\\initSystem", P + "\\" + projectNo);
           copied = fs.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\");
         });
         if (copied != 0) {
+          journal.RollBack();
           copyFailedMessage();
           ok = false;
           return;
@@ -121,6 +132,7 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
     }
   }
 
+  if (!error.IsSet() && !copyFailed) step([&] { journal.Seal(); });
   if (!error.IsSet() && !copyFailed) {
     // Each operation is tried even when one before it failed; any failure leaves ok false.
     step([&] { rs().Open(LocalDatabase::SelectVersions(item_id)); });
@@ -136,6 +148,7 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
 
   ProgressBar2.Value = 100;
   ok = !error.IsSet() && !copyFailed;
+  journal.Finish(ok);
 }
 
 }  // namespace updater
