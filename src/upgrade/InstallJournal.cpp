@@ -28,6 +28,18 @@ bool IsNumber(const std::string& s) {
   return !s.empty() && s.size() < 10 && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Moved-aside files are numbered and kept a hundred to a folder: a file system that looks a new
+// name up by reading its folder (as the posix stand-in does, to match without regard to case)
+// would otherwise read one ever larger folder for every file.
+constexpr long kPerFolder = 100;
+
+std::string AsideFolder(long n) { return std::to_string(n / kPerFolder); }
+
+bool IsAsideName(const std::string& s) {
+  const std::size_t sep = s.find('\\');
+  return sep != std::string::npos && IsNumber(s.substr(0, sep)) && IsNumber(s.substr(sep + 1));
+}
+
 // One line per entry: op, aside name and path, separated by tabs (no file name holds one).
 std::string Serialize(const std::vector<InstallJournal::Entry>& entries) {
   std::string text;
@@ -47,7 +59,7 @@ std::vector<InstallJournal::Entry> Parse(const std::string& text) {
     const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
     if (tab1 != 1 || tab2 == std::string::npos || tab2 + 1 >= line.size()) continue;
     InstallJournal::Entry e{line[0], line.substr(2, tab2 - 2), line.substr(tab2 + 1)};
-    if ((e.op == 'M' && IsNumber(e.aside)) || (e.op == 'C' && e.aside.empty())) {
+    if ((e.op == 'M' && IsAsideName(e.aside)) || (e.op == 'C' && e.aside.empty())) {
       entries.push_back(std::move(e));
     }
   }
@@ -115,12 +127,21 @@ void InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
   if (plan.empty()) return;
   if (!started_) Begin();
   for (Entry& e : plan) {
-    if (e.op == 'M') e.aside = std::to_string(next_++);
+    if (e.op == 'M') {
+      e.aside = AsideFolder(next_) + "\\" + std::to_string(next_);
+      ++next_;
+    }
   }
   entries_.insert(entries_.end(), plan.begin(), plan.end());
   Write();  // before anything moves
   for (const Entry& e : plan) {
-    if (e.op == 'M') pf_.files->Rename(e.path, undo_ + "\\" + e.aside);
+    if (e.op != 'M') continue;
+    const std::string folder = undo_ + "\\" + e.aside.substr(0, e.aside.find('\\'));
+    if (folder != lastFolder_ && pf_.files->KindOf(folder) == Kind::None) {
+      pf_.files->MakeFolder(folder);
+    }
+    lastFolder_ = folder;
+    pf_.files->Rename(e.path, undo_ + "\\" + e.aside);
   }
 }
 
@@ -128,12 +149,9 @@ void InstallJournal::Begin() {
   if (pf_.files->KindOf(undo_) == Kind::None) {
     pf_.files->MakeFolder(undo_);
   } else {
-    // Files still held open when an earlier installation ended keep their names.
-    auto names = pf_.files->ListFiles(undo_);
-    const auto folders = pf_.files->ListFolders(undo_);
-    names.insert(names.end(), folders.begin(), folders.end());
-    for (const std::string& name : names) {
-      if (IsNumber(name)) next_ = std::max(next_, std::stol(name) + 1);
+    // Files still held open when an earlier installation ended keep their folders.
+    for (const std::string& name : pf_.files->ListFolders(undo_)) {
+      if (IsNumber(name)) next_ = std::max(next_, (std::stol(name) + 1) * kPerFolder);
     }
   }
   started_ = true;
@@ -232,6 +250,7 @@ void InstallJournal::Forget() {
   }
   CFileSystem(pf_).DelFolderOrFile(undo_);  // what is held open goes at the next start
   entries_.clear();
+  lastFolder_.clear();
   started_ = false;
   sealed_ = false;
 }

@@ -37,7 +37,7 @@ class InstallJournal {
 
   struct Entry {
     char op = 0;        // 'M' moved aside, 'C' created by the copy
-    std::string aside;  // for 'M': the name in the undo folder
+    std::string aside;  // for 'M': its path in the undo folder
     std::string path;
   };
 
@@ -56,6 +56,7 @@ class InstallJournal {
   bool started_ = false;
   bool sealed_ = false;
   long next_ = 1;
+  std::string lastFolder_;
 };
 
 }  // namespace updater

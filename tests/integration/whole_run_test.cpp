@@ -191,12 +191,12 @@ TEST_F(WholeRun, AMissingDllFolderEndsWithTheRuntimeErrorReport) {
 TEST_F(WholeRun, AnInstallationEndedMidwayIsPutBackBeforeAnythingElse) {
   Ini(server_.Url());
   const std::string P = prog_.string();
-  fs::create_directories(prog_ / "tmp.undo");
-  fs::rename(prog_ / "Trainova.dll", prog_ / "tmp.undo" / "1");
+  fs::create_directories(prog_ / "tmp.undo" / "0");
+  fs::rename(prog_ / "Trainova.dll", prog_ / "tmp.undo" / "0" / "1");
   Client(prog_ / "Trainova.dll", "2.0");
   WriteFile(prog_ / "新 folder" / "new.txt", "new");
   WriteFile(prog_ / "tmp.undo" / "journal",
-            "M\t1\t" + P + "\\Trainova.dll\nC\t\t" + P + "\\新 folder\nC\t\t" + P + "\\cut sh");
+            "M\t0\\1\t" + P + "\\Trainova.dll\nC\t\t" + P + "\\新 folder\nC\t\t" + P + "\\cut sh");
   WriteFile(prog_ / "cut sh", "a line cut short names nothing to remove");
   EXPECT_EQ(Run(), 0) << Err();
   EXPECT_EQ(ClientLog(), "client 1.0 []\n");
