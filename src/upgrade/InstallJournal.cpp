@@ -111,7 +111,7 @@ InstallJournal::InstallJournal(Platform& pf, const std::string& programFolder)
       undo_(programFolder + "\\tmp.undo"),
       journalFile_(undo_ + "\\journal") {}
 
-void InstallJournal::Keep(const std::string& sourceFolder, const std::string& targetFolder) {
+bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& targetFolder) {
   if (!started_ && pf_.files->KindOf(undo_) != Kind::None) {
     Recover(pf_, programFolder_);
     // A restore that still cannot finish keeps its journal; a second one must not mix with it.
@@ -120,11 +120,14 @@ void InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
     }
   }
   const std::string source = StripSeparators(sourceFolder);
+  const std::string target = StripSeparators(targetFolder);
   std::vector<Entry> plan;
   if (pf_.files->KindOf(source) == Kind::Folder) {
-    Plan(source, StripSeparators(targetFolder), source, plan);
+    if (pf_.files->KindOf(target) == Kind::File || !Plan(source, target, source, plan)) {
+      return false;
+    }
   }
-  if (plan.empty()) return;
+  if (plan.empty()) return true;
   if (!started_) Begin();
   for (Entry& e : plan) {
     if (e.op == 'M') {
@@ -143,6 +146,7 @@ void InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
     lastFolder_ = folder;
     pf_.files->Rename(e.path, undo_ + "\\" + e.aside);
   }
+  return true;
 }
 
 void InstallJournal::Begin() {
@@ -157,7 +161,7 @@ void InstallJournal::Begin() {
   started_ = true;
 }
 
-void InstallJournal::Plan(const std::string& source, const std::string& target,
+bool InstallJournal::Plan(const std::string& source, const std::string& target,
                           const std::string& root, std::vector<Entry>& plan) {
   // A package that would copy into its own source or into the undo folder is not installed.
   if (Within(target, root) || Within(target, undo_)) {
@@ -188,7 +192,7 @@ void InstallJournal::Plan(const std::string& source, const std::string& target,
         break;
       }
       case Kind::Folder:
-        break;  // the copy fails here and changes nothing
+        return false;
     }
   }
   for (const std::string& name : pf_.files->ListFolders(source)) {
@@ -198,12 +202,13 @@ void InstallJournal::Plan(const std::string& source, const std::string& target,
         plan.push_back({'C', "", path});
         break;
       case Kind::Folder:
-        Plan(source + "\\" + name, path, root, plan);
+        if (!Plan(source + "\\" + name, path, root, plan)) return false;
         break;
       case Kind::File:
-        break;  // the copy fails here and changes nothing
+        return false;
     }
   }
+  return true;
 }
 
 void InstallJournal::Write() {

@@ -5,6 +5,7 @@
 // tmp\*.* never reaches) and every path it will create is noted. The journal in the undo folder
 // is written before anything moves, so the next start puts right an updater that ended midway.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,14 @@ class InstallJournal {
  public:
   InstallJournal(Platform& pf, const std::string& programFolder);
 
-  // Makes ready the copy of the entries of sourceFolder over targetFolder. Throws RuntimeError
-  // when something cannot be kept; the copy must then not run. What was kept stays kept.
-  void Keep(const std::string& sourceFolder, const std::string& targetFolder);
+  // Makes ready the copy of the entries of sourceFolder over targetFolder. False, with nothing
+  // kept, when a file of one side meets a folder of the same name on the other: the shell
+  // cannot copy that without harm (wine writes a file's bytes over the file the folder meets,
+  // or passes the file over and answers 0), so the copy must not run and counts as failed with
+  // kClash. Throws RuntimeError when something cannot be kept; the copy must then not run
+  // either. What was kept stays kept.
+  bool Keep(const std::string& sourceFolder, const std::string& targetFolder);
+  static constexpr std::int32_t kClash = 183;  // the shell's "already exists"
   // Removes what the copies created and moves back what was moved aside, newest first. False
   // when something could not be put back: the journal then stays for the next start.
   bool RollBack();
@@ -43,7 +49,8 @@ class InstallJournal {
 
  private:
   void Begin();
-  void Plan(const std::string& source, const std::string& target, const std::string& root,
+  // False when the two trees clash.
+  bool Plan(const std::string& source, const std::string& target, const std::string& root,
             std::vector<Entry>& plan);
   void Write();
   void Forget();

@@ -65,8 +65,8 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
     // Everything unpacked goes over the program folder.
     std::int32_t result = 0;
     step([&] {
-      journal.Keep(P + "\\tmp", P);
-      result = fs.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\");
+      result = journal.Keep(P + "\\tmp", P) ? fs.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\")
+                                            : InstallJournal::kClash;
     });
     if (result != 0) copyFailed = true;
     if (error.IsSet() || result != 0) {
@@ -90,8 +90,9 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
         step([&] { projectNo = rs().Field("project_No"); });
         std::int32_t copied = -1;
         step([&] {
-          journal.Keep(P + "\\tmp\\initSystem", P + "\\" + projectNo);
-          copied = fs.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\");
+          copied = journal.Keep(P + "\\tmp\\initSystem", P + "\\" + projectNo)
+                       ? fs.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\")
+                       : InstallJournal::kClash;
         });
         if (copied != 0) {
           journal.RollBack();

@@ -1,6 +1,6 @@
-// The installation's undo journal on each backend's own file services: a copy into the program
-// folder that fails partway is put back, one that an ended updater left is put back by the next
-// start, and one that stands leaves nothing aside.
+// The installation's undo journal on each backend's own file services: a package whose file
+// meets a folder is refused untouched, a copy rolled back is put back, one that an ended updater
+// left is put back by the next start, and one that stands leaves nothing aside.
 #include <map>
 
 #include "contract/fixture.h"
@@ -38,15 +38,25 @@ class Journal : public ContractTest {
   std::int32_t Copy() { return CFileSystem(pf()).CopyFolderOrFile(P("tmp\\*.*"), root_ + "\\"); }
 };
 
-TEST_F(Journal, ACopyRolledBackIsPutBackByteForByteWhateverTheShellDidAtAFolder) {
-  Write("zz\\inside.txt", "inside");
-  Write("tmp\\zz", "a file where a folder is");
+TEST_F(Journal, AFileMeetingAFolderOfItsNameIsRefusedBeforeAnythingMoves) {
+  Write("keep\\zz\\inside.txt", "inside");
+  Write("clash", "a file where the package has a folder");
+  const auto before = State();
+  Write("tmp\\keep\\zz", "a file where a folder is");
+  EXPECT_FALSE(InstallJournal(pf(), root_).Keep(P("tmp"), root_));
+  std::filesystem::remove(Host("tmp\\keep\\zz"));
+  Write("tmp\\clash\\c.txt", "c");
+  EXPECT_FALSE(InstallJournal(pf(), root_).Keep(P("tmp"), root_));
+  Write("tmp\\initSystem\\p.ini", "p");
+  EXPECT_FALSE(InstallJournal(pf(), root_).Keep(P("tmp\\initSystem"), P("clash")));
+  EXPECT_EQ(State(), before);
+}
+
+TEST_F(Journal, ACopyRolledBackIsPutBackByteForByte) {
   const auto before = State();
   InstallJournal journal(pf(), root_);
-  journal.Keep(P("tmp"), root_);
-  // The posix shell fails at zz; wine's passes over it and answers 0. Either way the rest of
-  // the tree was copied and must go back.
-  Copy();
+  EXPECT_TRUE(journal.Keep(P("tmp"), root_));
+  ASSERT_EQ(Copy(), 0);
   EXPECT_EQ(Read("a.txt"), "a 2.0");
   EXPECT_TRUE(journal.RollBack());
   EXPECT_EQ(State(), before);

@@ -504,10 +504,10 @@ TEST_F(UpgradeTest, WindowEventsAreServedAtLeastEvery100MsDuringASlowDownload) {
   EXPECT_LT(longest, 100ms) << std::chrono::duration<double, std::milli>(longest).count() << " ms";
 }
 
-// The copy into the program folder fails at zz, a folder there and a file in the package: the
-// program folder goes back to 1.0 byte for byte before the message, and the run goes on as
-// before (projects, system folder, no version). The projects' copies are put back too.
-TEST_F(UpgradeTest, AFailedCopyPutsTheProgramFolderBackBeforeItSaysSo) {
+// The case: the package holds a file zz where the program folder has a folder zz. The
+// copy is refused before anything changes, with the message of a failed copy, and the run goes
+// on as before (projects, whose copies are put back, system folder, no version).
+TEST_F(UpgradeTest, APackageFileMeetingAFolderChangesNothingAndSaysTheCopyFailed) {
   WriteFile(P_ / "a.txt", "a 1.0");
   WriteFile(P_ / "m.txt", "m 1.0");
   WriteFile(P_ / "zz" / "inside.txt", "inside");
@@ -549,9 +549,9 @@ TEST_F(UpgradeTest, AnUpdaterEndedAtAnyStepIsPutRightByTheNextStart) {
 }
 
 TEST_F(UpgradeTest, AnUpdaterEndedWhileItPutsBackAFailedCopyIsPutRightByTheNextStart) {
-  WriteFile(P_ / "zz" / "inside.txt", "inside");
+  Sqlite(P_ / "project.mdb").Exec("insert into projectList values ('103', 'c')");
+  WriteFile(P_ / "103", "a file where the project folder is");
   WriteFile(P_ / "101" / "proj.ini", "old project");
-  WriteFile(source_ / "zz", "a file where a folder is");
   before_ = Installed();
   KillAtEveryStep(false);
 }
