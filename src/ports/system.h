@@ -56,6 +56,19 @@ class Files {
   // Names of the files (not folders) directly in folder, in the order the scripting file-system
   // object yields them (sorted without regard to case); throws RuntimeError 76 when missing.
   virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
+
+  // What a path names, hidden and system entries included. Throws RuntimeError 75 when the
+  // file system cannot tell.
+  enum class Kind { None, File, Folder };
+  virtual Kind KindOf(const std::string& path) = 0;
+  // Names of the folders directly in folder, hidden ones included, sorted as ListFiles sorts;
+  // throws RuntimeError 76 when missing.
+  virtual std::vector<std::string> ListFolders(const std::string& folder) = 0;
+  // Gives a file or folder another name on the same volume, without copying; to must not
+  // exist. A file held open by a running program can be renamed; a file opened without delete
+  // sharing cannot. Throws RuntimeError 76 when from or the folder of to is missing, 75 when
+  // the rename is refused (to exists, sharing, another volume).
+  virtual void Rename(const std::string& from, const std::string& to) = 0;
 };
 
 // SHFileOperationA: the request record, field for field.

@@ -42,6 +42,9 @@ class FileIO {
   virtual std::unique_ptr<BinaryFile> OpenBinary(const std::string& path) = 0;
   // Deletes one file; throws RuntimeError 53 when it is missing.
   virtual void Kill(const std::string& path) = 0;
+  // The whole content of a file; throws RuntimeError 53 when it is missing, 75 when it cannot
+  // be read.
+  virtual std::string ReadAll(const std::string& path) = 0;
   // Text in the ANSI code page as UTF-8.
   virtual std::string AnsiToUtf8(const std::string& bytes) = 0;
 };

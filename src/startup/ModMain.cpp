@@ -5,6 +5,7 @@
 #include "startup/frmPleaseWait.h"
 #include "startup/modCheckFileReg.h"
 #include "ui/events.h"
+#include "upgrade/InstallJournal.h"
 #include "upgrade/frmUpgrade.h"
 #include "util/text.h"
 
@@ -29,6 +30,8 @@ void CopyAndRegister(Platform& pf, CFileSystem& fs, const std::string& dllFolder
 
 std::unique_ptr<frmUpgrade> Main(Platform& pf) {
   std::unique_ptr<frmUpgrade> upgrade;
+  // An installation that ended midway is put right before anything else runs.
+  InstallJournal::Recover(pf, pf.system->ProgramFolder());
   ui::RunEvent(pf, [&] {
     frmPleaseWait wait;
     int counter = 1;

@@ -5,6 +5,7 @@
 #include "helpers/Module1.h"
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
+#include "upgrade/InstallJournal.h"
 #include "upgrade/frmUpgrade.h"
 #include "util/text.h"
 
@@ -17,7 +18,7 @@ namespace {
 class Installation {
  public:
   Installation(Platform& pf, const std::string& programFolder)
-      : pf_(pf), P(programFolder), fs_(pf) {}
+      : pf_(pf), P(programFolder), fs_(pf), journal_(pf, programFolder) {}
 
   ErrorRecord error;
 
@@ -42,11 +43,17 @@ class Installation {
   }
 
   // Everything unpacked goes over the program folder. False when the copy returned non-zero;
-  // the message also names an error recorded before, the run goes on either way.
+  // the message also names an error recorded before, the run goes on either way. What the copy
+  // replaced is put back first (see InstallJournal).
   bool CopyOverProgramFolder() {
-    const std::int32_t result =
-        Try(error, /*onError=*/0, [&] { return fs_.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\"); });
-    if (error.IsSet() || result != 0) ReportCopyFailed();
+    const std::int32_t result = Try(error, /*onError=*/0, [&] {
+      return journal_.Keep(P + "\\tmp", P) ? fs_.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\")
+                                           : InstallJournal::kClash;
+    });
+    if (error.IsSet() || result != 0) {
+      journal_.RollBack();
+      ReportCopyFailed();
+    }
     return result == 0;
   }
 
@@ -64,9 +71,13 @@ class Installation {
       const std::string projectNo =
           Try(error, /*onError=*/"", [&] { return Rs().Field("project_No"); });
       const std::int32_t copied = Try(error, /*onError=*/-1, [&] {
-        return fs_.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\");
+        return journal_.Keep(P + "\\tmp\\initSystem", P + "\\" + projectNo)
+                   ? fs_.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\")
+                   : InstallJournal::kClash;
       });
       if (copied != 0) {
+        // The program folder and the projects before this one go back too.
+        journal_.RollBack();
         ReportCopyFailed();
         return false;
       }
@@ -103,6 +114,13 @@ class Installation {
     }
   }
 
+  // The copies stand: an updater that ends from here on keeps the new files.
+  void Seal() {
+    Try(error, [&] { journal_.Seal(); });
+  }
+  // Drops what was moved aside after a success; puts everything back otherwise.
+  void Finish(bool succeeded) { journal_.Finish(succeeded); }
+
   // Each operation is tried even when one before it failed; any failure is in the record.
   void RecordVersion(const std::string& itemId, const std::string& version,
                      const std::string& updateTime, const std::string& comment) {
@@ -133,6 +151,7 @@ class Installation {
   Platform& pf_;
   const std::string P;
   CFileSystem fs_;
+  InstallJournal journal_;
   std::unique_ptr<ports::Connection> conn_;
   std::unique_ptr<ports::Recordset> recordset_;
 };
@@ -165,11 +184,13 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
     run.CopyToSystemFolder();
   }
 
+  if (!run.error.IsSet() && !copyFailed) run.Seal();
   if (!run.error.IsSet() && !copyFailed) {
     run.RecordVersion(item_id, Text1.Text, Text2.Text, Text3.Text);
   }
   ProgressBar2.Value = 100;
   ok = !run.error.IsSet() && !copyFailed;
+  run.Finish(ok);
 }
 
 }  // namespace updater

@@ -80,8 +80,24 @@ class FakeFiles : public Files {
   std::map<std::string, std::vector<std::string>> listings;  // folder -> file names
   std::vector<std::string> ListFiles(const std::string& folder) override {
     auto it = listings.find(folder);
-    if (it == listings.end()) throw updater::RuntimeError(updater::kErrPathNotFound);
-    return it->second;
+    if (it != listings.end()) return it->second;
+    if (folders.count(folder) > 0) return {};
+    throw updater::RuntimeError(updater::kErrPathNotFound);
+  }
+  // The installation's undo journal sees an empty program folder: nothing to keep.
+  Kind KindOf(const std::string& p) override {
+    if (folders.count(p) > 0) return Kind::Folder;
+    return files.count(p) > 0 ? Kind::File : Kind::None;
+  }
+  std::vector<std::string> ListFolders(const std::string& folder) override {
+    if (!listings.count(folder) && !folders.count(folder)) {
+      throw updater::RuntimeError(updater::kErrPathNotFound);
+    }
+    return {};
+  }
+  void Rename(const std::string& from, const std::string& to) override {
+    if (!files.erase(from)) throw updater::RuntimeError(updater::kErrPathNotFound);
+    files.insert(to);
   }
 };
 

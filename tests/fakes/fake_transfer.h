@@ -110,6 +110,11 @@ class FakeIo : public updater::ports::FileIO {
     if (!state.files.erase(path)) throw updater::RuntimeError(updater::kErrFileNotFound);
     state.killed.push_back(path);
   }
+  std::string ReadAll(const std::string& path) override {
+    auto it = state.files.find(path);
+    if (it == state.files.end()) throw updater::RuntimeError(53, "File not found");
+    return it->second;
+  }
   std::string AnsiToUtf8(const std::string& bytes) override { return bytes; }
 };
 

@@ -15,12 +15,14 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "backends/posix/file_io.h"
 #include "backends/posix/platform.h"
 #include "contract/posix/update_server.h"
 #include "settings/LocalDatabase.h"
+#include "upgrade/InstallJournal.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace {
@@ -132,6 +134,81 @@ class Sqlite {
   sqlite3* db_ = nullptr;
 };
 
+// Ends the process at the chosen call of a port that changes files, before or after the call
+// runs, as a user ending the updater would.
+struct KillSwitch {
+  static constexpr int kKilled = 86;
+  int at = 0;
+  bool after = false;
+  int count = 0;
+  template <class F>
+  auto Around(F&& f) {
+    const bool hit = ++count == at;
+    if (hit && !after) ::_exit(kKilled);
+    if constexpr (std::is_void_v<decltype(f())>) {
+      f();
+      if (hit) ::_exit(kKilled);
+    } else {
+      auto r = f();
+      if (hit) ::_exit(kKilled);
+      return r;
+    }
+  }
+};
+
+class KillingFiles : public updater::ports::Files {
+ public:
+  KillingFiles(updater::ports::Files& inner, KillSwitch& kill) : inner_(inner), kill_(kill) {}
+  bool FileExists(const std::string& p) override { return inner_.FileExists(p); }
+  bool FolderExists(const std::string& p) override { return inner_.FolderExists(p); }
+  bool FolderIsEmpty(const std::string& p) override { return inner_.FolderIsEmpty(p); }
+  void MakeFolder(const std::string& p) override {
+    kill_.Around([&] { inner_.MakeFolder(p); });
+  }
+  std::vector<std::string> ListFiles(const std::string& f) override { return inner_.ListFiles(f); }
+  Kind KindOf(const std::string& p) override { return inner_.KindOf(p); }
+  std::vector<std::string> ListFolders(const std::string& f) override {
+    return inner_.ListFolders(f);
+  }
+  void Rename(const std::string& from, const std::string& to) override {
+    kill_.Around([&] { inner_.Rename(from, to); });
+  }
+
+ private:
+  updater::ports::Files& inner_;
+  KillSwitch& kill_;
+};
+
+class KillingIo : public updater::ports::FileIO {
+ public:
+  KillingIo(updater::ports::FileIO& inner, KillSwitch& kill) : inner_(inner), kill_(kill) {}
+  std::unique_ptr<updater::ports::Transfer> NewTransfer() override { return inner_.NewTransfer(); }
+  std::unique_ptr<updater::ports::BinaryFile> OpenBinary(const std::string& p) override {
+    return kill_.Around([&] { return inner_.OpenBinary(p); });
+  }
+  void Kill(const std::string& p) override {
+    kill_.Around([&] { inner_.Kill(p); });
+  }
+  std::string ReadAll(const std::string& p) override { return inner_.ReadAll(p); }
+  std::string AnsiToUtf8(const std::string& b) override { return inner_.AnsiToUtf8(b); }
+
+ private:
+  updater::ports::FileIO& inner_;
+  KillSwitch& kill_;
+};
+
+class KillingShell : public updater::ports::Shell {
+ public:
+  KillingShell(updater::ports::Shell& inner, KillSwitch& kill) : inner_(inner), kill_(kill) {}
+  std::int32_t SHFileOperation(updater::ports::ShellFileOperation& r) override {
+    return kill_.Around([&] { return inner_.SHFileOperation(r); });
+  }
+
+ private:
+  updater::ports::Shell& inner_;
+  KillSwitch& kill_;
+};
+
 contract::UpdateServer& Server() {
   static contract::UpdateServer server;
   server.Ensure();
@@ -227,6 +304,79 @@ class UpgradeTest : public testing::Test {
     EXPECT_FALSE(fs::exists(work_ / "evil.txt"));
   }
 
+  // The program folder and the project folders: what an installation may change, the system
+  // folder, the temporary folder and the database aside.
+  std::map<std::string, std::string> Installed() {
+    auto tree = Snapshot(P_);
+    std::erase_if(tree, [](const auto& e) {
+      return e.first == "project.mdb" || e.first.starts_with("drive_c");
+    });
+    return tree;
+  }
+  // Installs the package in P\tmp\setup.rar in a process of its own, ended at the chosen call
+  // when kill.at is set; true when the process ran to its end.
+  bool InstallInChild(KillSwitch kill) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      updater::posix::PosixPlatform backend(P_.string());
+      updater::Platform& pf = backend.platform();
+      RecordingUi ui;
+      KillingFiles files(*pf.files, kill);
+      KillingIo io(*pf.io, kill);
+      KillingShell shell(*pf.shell, kill);
+      pf.ui = &ui;
+      pf.files = &files;
+      pf.io = &io;
+      pf.shell = &shell;
+      frmUpgrade w(pf);
+      w.strConnString = updater::LocalDatabase::ConnectionString(P_.string());
+      w.Text1.Text = "2.0";
+      bool ok = false;
+      w.InstallPackage(P_.string() + "\\tmp\\setup.rar", ok);
+      ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    return WEXITSTATUS(status) != KillSwitch::kKilled;
+  }
+  // Ends an installation at every call that changes files, before and after it; after each, the
+  // next start's recovery must leave either the folders as they were or, once the copies stood,
+  // as a finished installation leaves them.
+  void KillAtEveryStep(bool canSucceed) {
+    const fs::path pristine = work_ / "pristine";
+    const fs::path package = work_ / "setup.rar";
+    fs::copy(P_, pristine, fs::copy_options::recursive);
+    ASSERT_EQ(RunProgram({MAKE_PACKAGE_PATH, package.string(), source_.string()}), 0);
+    const auto reset = [&] {
+      fs::remove_all(P_);
+      fs::copy(pristine, P_, fs::copy_options::recursive);
+      fs::copy_file(package, P_ / "tmp" / "setup.rar");
+    };
+    reset();
+    EXPECT_TRUE(InstallInChild({}));
+    const auto installed = Installed();
+    EXPECT_EQ(installed == before_, !canSucceed);
+    int ends = 0;
+    for (const bool after : {false, true}) {
+      for (int at = 1;; ++at) {
+        reset();
+        if (InstallInChild({at, after})) break;
+        ++ends;
+        updater::posix::PosixPlatform next(P_.string());
+        updater::InstallJournal::Recover(next.platform(), P_.string());
+        const auto now = Installed();
+        EXPECT_TRUE(now == before_ || (canSucceed && now == installed))
+            << "ended " << (after ? "after" : "before") << " call " << at;
+        if (Versions().front().starts_with("2.0")) {
+          EXPECT_EQ(now, installed) << "the version is recorded only over the new files";
+        }
+        EXPECT_FALSE(fs::exists(P_ / "tmp.undo")) << at;
+      }
+    }
+    EXPECT_GT(ends, 10);
+  }
+
   fs::path work_, P_, data_, source_, regsvrLog_;
   RecordingUi ui_;
   std::unique_ptr<updater::posix::PosixPlatform> backend_;
@@ -265,6 +415,7 @@ TEST_F(UpgradeTest, APackageIsInstalledEverywhereAndTheVersionRecordedOnce) {
   EXPECT_EQ(Versions(),
             std::vector<std::string>{std::string("2.0|2024-05-06 07:08:09|") + kComment + "|0"});
   EXPECT_EQ(w->ProgressBar2.Value, 100);
+  EXPECT_FALSE(fs::exists(P_ / "tmp.undo")) << "nothing moved aside is left behind";
 
   // regsvr32 is not waited for: its log line comes when it has run.
   const auto start = Clock::now();
@@ -351,6 +502,58 @@ TEST_F(UpgradeTest, WindowEventsAreServedAtLeastEvery100MsDuringASlowDownload) {
   for (std::size_t i = 1; i < times.size(); ++i)
     longest = std::max(longest, times[i] - times[i - 1]);
   EXPECT_LT(longest, 100ms) << std::chrono::duration<double, std::milli>(longest).count() << " ms";
+}
+
+// The case: the package holds a file zz where the program folder has a folder zz. The
+// copy is refused before anything changes, with the message of a failed copy, and the run goes
+// on as before (projects, whose copies are put back, system folder, no version).
+TEST_F(UpgradeTest, APackageFileMeetingAFolderChangesNothingAndSaysTheCopyFailed) {
+  WriteFile(P_ / "a.txt", "a 1.0");
+  WriteFile(P_ / "m.txt", "m 1.0");
+  WriteFile(P_ / "zz" / "inside.txt", "inside");
+  WriteFile(P_ / "101" / "proj.ini", "old project");
+  const auto before = Installed();
+  WriteFile(source_ / "a.txt", "a 2.0");
+  WriteFile(source_ / "m.txt", "m 2.0");
+  WriteFile(source_ / "n_new.txt", "new");
+  WriteFile(source_ / "zz", "a file where a folder is");
+  MakePackage();
+  auto w = Window();
+  EXPECT_FALSE(Upgrade(*w));
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"软件升级失败！错误：文件复制失败！"});
+  EXPECT_EQ(w->ProgressBar2.Value, 100);
+  EXPECT_EQ(ReadFile(P_ / "drive_c" / "Windows" / "System32" / "other.dll"), "other")
+      << "the system folder stays as written";
+  EXPECT_TRUE(Installed() == before);  // not EXPECT_EQ: the programs' bytes are no reading
+  EXPECT_EQ(Versions(), std::vector<std::string>{"1.0|2020-01-01 00:00:00|old|0"});
+}
+
+TEST_F(UpgradeTest, AFailedCopyIntoTheThirdProjectPutsBackTheFirstTwoAndTheProgramFolder) {
+  Sqlite(P_ / "project.mdb").Exec("insert into projectList values ('103', 'c')");
+  WriteFile(P_ / "103", "a file where the project folder is");
+  WriteFile(P_ / "102" / "proj.ini", "old project");
+  before_ = Snapshot(P_);
+  MakePackage();
+  auto w = Window();
+  EXPECT_FALSE(Upgrade(*w));
+  EXPECT_EQ(ui_.messages, std::vector<std::string>{"软件升级失败！错误：文件复制失败！"});
+  EXPECT_EQ(w->ProgressBar2.Value, 0);
+  ExpectNothingInstalled();
+}
+
+TEST_F(UpgradeTest, AnUpdaterEndedAtAnyStepIsPutRightByTheNextStart) {
+  WriteFile(P_ / "101" / "proj.ini", "old project");
+  WriteFile(P_ / "app.txt", "old app");
+  before_ = Installed();
+  KillAtEveryStep(true);
+}
+
+TEST_F(UpgradeTest, AnUpdaterEndedWhileItPutsBackAFailedCopyIsPutRightByTheNextStart) {
+  Sqlite(P_ / "project.mdb").Exec("insert into projectList values ('103', 'c')");
+  WriteFile(P_ / "103", "a file where the project folder is");
+  WriteFile(P_ / "101" / "proj.ini", "old project");
+  before_ = Installed();
+  KillAtEveryStep(false);
 }
 
 }  // namespace

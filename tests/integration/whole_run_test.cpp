@@ -233,4 +233,23 @@ TEST_F(WholeRun, AMissingDllFolderEndsWithTheRuntimeErrorReport) {
   EXPECT_EQ(ClientLog(), "");
 }
 
+// An updater ended while it copied 2.0 over the program folder left its journal: the next start
+// puts 1.0 back before anything else, so the client it starts is the old one, whole.
+TEST_F(WholeRun, AnInstallationEndedMidwayIsPutBackBeforeAnythingElse) {
+  Ini(server_.Url());
+  const std::string P = prog_.string();
+  fs::create_directories(prog_ / "tmp.undo" / "0");
+  fs::rename(prog_ / "Trainova.dll", prog_ / "tmp.undo" / "0" / "1");
+  Client(prog_ / "Trainova.dll", "2.0");
+  WriteFile(prog_ / "新 folder" / "new.txt", "new");
+  WriteFile(prog_ / "tmp.undo" / "journal",
+            "M\t0\\1\t" + P + "\\Trainova.dll\nC\t\t" + P + "\\新 folder\nC\t\t" + P + "\\cut sh");
+  WriteFile(prog_ / "cut sh", "a line cut short names nothing to remove");
+  EXPECT_EQ(Run(), 0) << Err();
+  EXPECT_EQ(ClientLog(), "client 1.0 []\n");
+  EXPECT_FALSE(fs::exists(prog_ / "新 folder"));
+  EXPECT_TRUE(fs::exists(prog_ / "cut sh"));
+  EXPECT_FALSE(fs::exists(prog_ / "tmp.undo"));
+}
+
 }  // namespace

@@ -70,4 +70,28 @@ void PosixFileIO::Kill(const std::string& path) {
   }
 }
 
+std::string PosixFileIO::ReadAll(const std::string& path) {
+  const std::string host = mapper_.Map(path).string();
+  struct stat info {};
+  if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw RuntimeError(kErrFileNotFound, "File not found");
+  }
+  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  std::string content;
+  char block[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    }
+    if (n == 0) break;
+    content.append(block, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
 }  // namespace updater::posix

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "backends/posix/emulation/wildcard.h"
@@ -107,8 +108,11 @@ void PosixFiles::MakeFolder(const std::string& path) {
   ThrowFileError(errno);
 }
 
-std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
-  const fs::path host = mapper_.Map(folder);
+namespace {
+// The files (or the folders) directly in folder, sorted as Windows lists them.
+std::vector<std::string> ListEntries(const PathMapper& mapper, const std::string& folder,
+                                     bool folders) {
+  const fs::path host = mapper.Map(folder);
   std::error_code ec;
   if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound);
   std::vector<std::string> names;
@@ -116,10 +120,51 @@ std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
   if (ec) throw RuntimeError(kErrPathNotFound);
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) break;
-    if (it->is_regular_file(ec)) names.push_back(it->path().filename().string());
+    if (folders ? it->is_directory(ec) : it->is_regular_file(ec)) {
+      names.push_back(it->path().filename().string());
+    }
   }
   SortNoCase(names);
   return names;
+}
+}  // namespace
+
+std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
+  return ListEntries(mapper_, folder, false);
+}
+
+std::vector<std::string> PosixFiles::ListFolders(const std::string& folder) {
+  return ListEntries(mapper_, folder, true);
+}
+
+ports::Files::Kind PosixFiles::KindOf(const std::string& path) {
+  std::error_code ec;
+  const fs::path host = mapper_.Map(path);
+  const fs::file_status link = fs::symlink_status(host, ec);
+  if (!fs::exists(link)) {
+    if (ec && ec.value() != ENOENT && ec.value() != ENOTDIR) {
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    }
+    return Kind::None;
+  }
+  // A link counts as what it leads to, as the copy treats it; a dangling one as a file.
+  return fs::is_directory(fs::status(host, ec)) ? Kind::Folder : Kind::File;
+}
+
+void PosixFiles::Rename(const std::string& from, const std::string& to) {
+  const fs::path source = mapper_.Map(from);
+  const fs::path target = mapper_.Map(to);
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(source, ec))) {
+    throw RuntimeError(kErrPathNotFound, "Path not found");
+  }
+  // rename(2) would replace an existing file; Windows refuses.
+  if (fs::exists(fs::symlink_status(target, ec))) {
+    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+  if (::rename(source.c_str(), target.c_str()) == 0) return;
+  if (errno == ENOENT || errno == ENOTDIR) throw RuntimeError(kErrPathNotFound, "Path not found");
+  throw RuntimeError(kErrPathFileAccess, "Path/File access error");  // EXDEV, EACCES, ...
 }
 
 }  // namespace updater::posix

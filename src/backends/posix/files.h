@@ -18,6 +18,9 @@ class PosixFiles : public ports::Files {
   bool FolderIsEmpty(const std::string& path) override;
   void MakeFolder(const std::string& path) override;
   std::vector<std::string> ListFiles(const std::string& folder) override;
+  Kind KindOf(const std::string& path) override;
+  std::vector<std::string> ListFolders(const std::string& folder) override;
+  void Rename(const std::string& from, const std::string& to) override;
 
  private:
   const PathMapper& mapper_;

@@ -67,4 +67,27 @@ std::string Win32FileIO::AnsiToUtf8(const std::string& bytes) {
   return updater::win32::AnsiToUtf8(bytes);
 }
 
+std::string Win32FileIO::ReadAll(const std::string& path) {
+  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+      throw RuntimeError(kErrFileNotFound, "File not found");
+    }
+    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+  std::string content;
+  char block[65536];
+  DWORD read = 0;
+  BOOL good = TRUE;
+  while ((good = ReadFile(file, block, sizeof block, &read, nullptr)) && read > 0) {
+    content.append(block, read);
+  }
+  CloseHandle(file);
+  if (!good) throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  return content;
+}
+
 }  // namespace updater::win32

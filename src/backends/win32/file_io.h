@@ -21,6 +21,7 @@ class Win32FileIO final : public ports::FileIO {
   std::unique_ptr<ports::Transfer> NewTransfer() override;
   std::unique_ptr<ports::BinaryFile> OpenBinary(const std::string& path) override;
   void Kill(const std::string& path) override;
+  std::string ReadAll(const std::string& path) override;
   std::string AnsiToUtf8(const std::string& bytes) override;
 
  private:

@@ -18,8 +18,9 @@ bool EndsWithSeparator(const std::string& path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
 }
 
-bool IsDotEntry(const char* name) {
-  return std::string_view(name) == "." || std::string_view(name) == "..";
+template <typename Char>
+bool IsDotEntry(const Char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
 // A directory search for path: true when an entry matches whose attributes (of directory,
@@ -83,7 +84,9 @@ void Win32Files::MakeFolder(const std::string& path) {
   ThrowFileError(GetLastError());
 }
 
-std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
+namespace {
+// The files (or the folders) directly in folder, in the order Windows keeps them.
+std::vector<std::string> ListEntries(const std::string& folder, bool folders) {
   const std::wstring wide = WideFolder(folder);
   const DWORD attributes =
       wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
@@ -99,7 +102,10 @@ std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
   const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(entry.cFileName);
+      const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (isFolder == folders && !(isFolder && IsDotEntry(entry.cFileName))) {
+        names.emplace_back(entry.cFileName);
+      }
     } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
@@ -112,6 +118,40 @@ std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
   out.reserve(keyed.size());
   for (const auto& entryName : keyed) out.push_back(WideToUtf8(entryName.second));
   return out;
+}
+
+}  // namespace
+
+std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
+  return ListEntries(folder, false);
+}
+
+std::vector<std::string> Win32Files::ListFolders(const std::string& folder) {
+  return ListEntries(folder, true);
+}
+
+ports::Files::Kind Win32Files::KindOf(const std::string& path) {
+  const std::wstring wide = WideFolder(path);
+  const DWORD attributes =
+      wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
+  }
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return Kind::None;
+    default:
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
+void Win32Files::Rename(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_COPY_ALLOWED: another volume fails instead of copying.
+  if (MoveFileExW(WideFolder(from).c_str(), WideFolder(to).c_str(), 0)) return;
+  ThrowFileError(GetLastError());
 }
 
 }  // namespace updater::win32

@@ -1,0 +1,69 @@
+#pragma once
+// Keeps what an installation's copies replace, so that a failed installation leaves the program
+// folder and the project folders as they were. Before a copy, every file it will overwrite is
+// renamed into the undo folder P\tmp.undo (beside the temporary folder, where the copy of
+// tmp\*.* never reaches) and every path it will create is noted. The journal in the undo folder
+// is written before anything moves, so the next start puts right an updater that ended midway.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ports/platform.h"
+
+namespace updater {
+
+class InstallJournal {
+ public:
+  InstallJournal(Platform& pf, const std::string& programFolder);
+
+  // Makes ready the copy of the entries of sourceFolder over targetFolder. False, with nothing
+  // kept, when a file of one side meets a folder of the same name on the other: the shell
+  // cannot copy that without harm (wine writes a file's bytes over the file the folder meets,
+  // or passes the file over and answers 0), so the copy must not run and counts as failed with
+  // kClash. Throws RuntimeError when something cannot be kept; the copy must then not run
+  // either. What was kept stays kept.
+  bool Keep(const std::string& sourceFolder, const std::string& targetFolder);
+  static constexpr std::int32_t kClash = 183;  // the shell's "already exists"
+  // Removes what the copies created and moves back what was moved aside, newest first. False
+  // when something could not be put back: the journal then stays for the next start.
+  bool RollBack();
+  // The copies stand: the journal goes, so that an updater ending from here on keeps the new
+  // files (the version is not recorded yet: the next start offers the upgrade again). The files
+  // moved aside stay until Finish.
+  void Seal();
+  // The end of the installation: the moved-aside files go when it succeeded, everything is put
+  // back when it did not.
+  void Finish(bool succeeded);
+
+  // At start-up, before the temporary folder is touched: completes the restore of an
+  // installation that ended midway, and removes what a finished one left (files that were held
+  // open then). Raises nothing.
+  static void Recover(Platform& pf, const std::string& programFolder);
+
+  struct Entry {
+    char op = 0;        // 'M' moved aside, 'C' created by the copy
+    std::string aside;  // for 'M': its path in the undo folder
+    std::string path;
+  };
+
+ private:
+  void Begin();
+  // False when the two trees clash.
+  bool Plan(const std::string& source, const std::string& target, const std::string& root,
+            std::vector<Entry>& plan);
+  void Write();
+  void Forget();
+
+  Platform& pf_;
+  std::string programFolder_;
+  std::string undo_;
+  std::string journalFile_;
+  std::vector<Entry> entries_;
+  bool started_ = false;
+  bool sealed_ = false;
+  long next_ = 1;
+  std::string lastFolder_;
+};
+
+}  // namespace updater
