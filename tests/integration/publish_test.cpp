@@ -479,8 +479,9 @@ TEST_F(Publish, ABadReleaseIsRefusedWithItsReasonAndWritesNothing) {
     EXPECT_EQ(Snapshot(site_), before) << reason;
   }
 
-  // The same checks pass a RAR package and a description file; the option wins over the file.
-  WriteFile(description, "# release\r\nversion=2.0\r\ntime=t2\r\ncomment=旧\r\n");
+  // The same checks pass a RAR package and a description file (blanks around its keys and values
+  // dropped); the option wins over the file.
+  WriteFile(description, "# release\r\n version = 2.0 \r\ntime=t2\r\ncomment=旧\r\n");
   const Result ok = Tool({"--site", site_.string(), "--package", rar.string(), "--release",
                           description.string(), "--comment", "新 & 好"});
   EXPECT_EQ(ok.status, 0) << ok.err;

@@ -49,6 +49,13 @@ std::optional<char32_t> NextCodePoint(std::string_view text, std::size_t& at) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+std::string Trim(std::string text) {
+  while (!text.empty() && IsBlank(text.back())) text.pop_back();
+  std::size_t first = 0;
+  while (first < text.size() && IsBlank(text[first])) ++first;
+  return text.substr(first);
+}
+
 // An entity or character reference: '&', a name or '#' and digits, ';'.
 bool IsReferenceAt(std::string_view text, std::size_t amp) {
   std::size_t i = amp + 1;
@@ -249,7 +256,7 @@ std::map<std::string, std::string> ParseDescription(std::string_view text,
     for (const char* k : kKeys) known = known || key == k;
     if (!known) {
       problems.push_back(where + "unknown key \"" + key + "\" (version, time, comment, servers)");
-    } else if (!values.emplace(key, line.substr(equals + 1)).second) {
+    } else if (!values.emplace(key, Trim(line.substr(equals + 1))).second) {
       problems.push_back(where + "\"" + key + "\" given twice");
     }
   }

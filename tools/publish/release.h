@@ -24,8 +24,9 @@ struct Release {
 // One problem per entry, in words for the publisher; empty when the release can be published.
 std::vector<std::string> Check(const Release& release);
 
-// Reads "key=value" lines (version, time, comment, servers); blank lines and lines starting
-// with '#' are skipped. Problems go to `problems`; keys present are returned.
+// Reads "key=value" lines (version, time, comment, servers); blanks around keys and values are
+// dropped, blank lines and lines starting with '#' are skipped. Problems go to `problems`; keys
+// present are returned.
 std::map<std::string, std::string> ParseDescription(std::string_view text,
                                                     std::vector<std::string>& problems);
 
