@@ -1,0 +1,158 @@
+// The Windows program under wine upgrading from a site that tools/publish wrote and nginx serves
+// (scripts/with-nginx-site, with the release nginx-release.txt and the package folder that this
+// build assembles): no code of ours on the server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "automation.h"
+#include "tables.h"
+
+namespace wholerun {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+fs::path ExecutableFolder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  return fs::path(path).parent_path();
+}
+
+fs::path SystemFolder() {
+  wchar_t path[MAX_PATH] = {};
+  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
+  return path;
+}
+
+class NginxRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (probe == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
+    DestroyWindow(probe);
+    url_ = Env("AUTOUPDATE_TEST_NGINX");
+    if (url_.empty()) GTEST_SKIP() << "no published site: run under scripts/with-nginx-site";
+
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    root_ = fs::path(temp) / Wide("autoupdate nginx run-" + std::to_string(GetCurrentProcessId()));
+    fs::remove_all(root_);
+    prog_ = root_ / Wide("program 中文");
+    fs::create_directories(prog_ / "DLL");
+    const fs::path bin = ExecutableFolder();
+    fs::copy_file(bin / UPDATER_NAME, prog_ / "autoupdate.exe");
+    fs::copy_file(bin / RAR_NAME, prog_ / "rar.exe");
+    fs::copy_file(bin / CLIENT_1_NAME, prog_ / "Trainova.dll");
+    client2_ = ReadFile(bin / CLIENT_2_NAME);
+    log_ = root_ / "events.log";
+    SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
+    WriteFile(prog_ / "project.mdb",
+              FormatTables({{"system", {"upserverurl", "indatetime"}, {}},
+                            {"versions",
+                             {"version", "updatetime", "updatecmt", "versionT"},
+                             {{"1.0", "t1", "", "0"}}},
+                            {"projectList", {"project_No", "project_URL"}, {{"7", "old"}}}}));
+    WriteFile(prog_ / "client.ini", "[initInfo]\r\nserver=" + url_ + "\r\nitem_id=\r\n");
+    fs::remove(SystemFolder() / "evalcom.dll");
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  std::string Column(const std::string& table, const std::string& column) {
+    for (const Table& t : ParseTables(ReadFile(prog_ / "project.mdb"))) {
+      if (t.name != table) continue;
+      const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
+      std::string out;
+      for (const auto& row : t.rows) {
+        if (!out.empty()) out += '|';
+        out += row.at(static_cast<std::size_t>(at)).value_or("NULL");
+      }
+      return out;
+    }
+    return "no table " + table;
+  }
+  // The event log of the stand-ins, once it holds what (or after 15 s without it).
+  std::string Events(const std::string& what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    std::string text = ReadFile(log_);
+    while (Lower(text).find(Lower(what)) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      text = ReadFile(log_);
+    }
+    return text;
+  }
+  std::string ClientStarted(const std::string& version) {
+    return "client " + version + " arguments=0 command=\"" + Utf8(prog_.wstring()) +
+           "\\Trainova.dll\" \n";
+  }
+
+  std::string url_;
+  fs::path root_, prog_, log_;
+  std::string client2_;
+};
+
+TEST_F(NginxRun, ThePublishedReleaseIsInstalledRecordedAndThenUpToDate) {
+  {
+    Process run(prog_ / "autoupdate.exe", root_);
+    ASSERT_TRUE(run.started());
+    const auto box = run.Next();
+    ASSERT_TRUE(box && box->IsMessageBox()) << run.SeenSummary();
+    const MessageBoxView view = ReadMessageBox(box->hwnd);
+    EXPECT_EQ(view.text, "系统升级完成！");
+    Press(view.ok);
+    EXPECT_EQ(run.Exit(), DWORD{0});
+  }
+  EXPECT_EQ(ReadFile(prog_ / "Trainova.dll"), client2_);
+  EXPECT_EQ(ReadFile(prog_ / "7" / Wide("题库.txt")), "题库");
+  EXPECT_EQ(ReadFile(SystemFolder() / "evalcom.dll"), ReadFile(ExecutableFolder() / EVALCOM_NAME));
+  // The values of nginx-release.txt, read by MSXML from the static page.
+  EXPECT_EQ(Column("versions", "version") + "," + Column("versions", "updatetime") + "," +
+                Column("versions", "updatecmt"),
+            "2.0,2026-12-08 08:00:00,静态发布");
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << ReadFile(log_);
+
+  Process again(prog_ / "autoupdate.exe", root_);
+  ASSERT_TRUE(again.started());
+  EXPECT_EQ(again.Exit(), DWORD{0});
+  for (const TopWindow& w : again.seen()) {
+    EXPECT_FALSE(w.IsMessageBox()) << "up to date: no message; " << again.SeenSummary();
+  }
+  const std::string twice = ClientStarted("2.0") + ClientStarted("2.0");
+  EXPECT_NE(Events(twice).find(twice), std::string::npos) << ReadFile(log_);
+}
+
+}  // namespace
+}  // namespace wholerun
