@@ -87,6 +87,13 @@ void Win32UiHost::Show(ui::Form& form) {
     auto l = std::make_unique<Loaded>();
     l->form = &form;
     loaded_.push_back(std::move(l));
+    // A form that goes away while loaded (an error unwinding out of start-up) takes its window
+    // with it, so that nothing (the run-time error report's box, say) reads it afterwards.
+    form.OnDestroy = [this](ui::Form* gone) {
+      loaded_.erase(std::remove_if(loaded_.begin(), loaded_.end(),
+                                   [gone](const auto& e) { return e->form == gone; }),
+                    loaded_.end());
+    };
     // The upgrade window's load runs the whole automatic run; it is not seen meanwhile.
     form.Form_Load();
   }
@@ -143,6 +150,7 @@ void Win32UiHost::Unload(ui::Form& form) {
   if (it == loaded_.end()) return;
   std::unique_ptr<Loaded> gone = std::move(*it);
   loaded_.erase(it);
+  form.OnDestroy = nullptr;
   // The window goes last, after the form's own unload handler has run.
   gone.reset();
 }

@@ -402,6 +402,23 @@ TEST_F(WindowsWholeRun, AnUnreachableServerLeadsToTheDialogAndClosingItEndsEvery
   EXPECT_EQ(Events(), "") << "no client is started";
 }
 
+TEST_F(WindowsWholeRun, AMissingDllFolderEndsWithTheRunTimeErrorReport) {
+  // The please-wait window is unloaded by the error unwinding out of start-up: the report's box
+  // must not touch it (it did, and the program died of a page fault instead of reporting).
+  fs::remove_all(prog_ / "DLL");
+  auto run = Start();
+  const auto box = run->WaitFor([](const TopWindow& w) { return w.IsMessageBox(); });
+  ASSERT_TRUE(box.has_value()) << run->SeenSummary();
+  const MessageBoxView view = ReadMessageBox(box->hwnd);
+  EXPECT_EQ(view.title, "自动更新");
+  EXPECT_NE(view.text.find("运行时错误 '76'"), std::string::npos) << view.text;
+  EXPECT_NE(view.text.find("Path not found"), std::string::npos) << view.text;
+  EXPECT_EQ(IconName(view.icon), std::string(IconName(Icon::Error)));
+  PressOk(view.ok);
+  ExpectExit(*run, 1);
+  EXPECT_EQ(Events(), "") << "no client is started";
+}
+
 TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceeds) {
   Offer("2.0", "t2");
   std::string damaged = Package();
