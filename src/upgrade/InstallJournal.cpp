@@ -75,7 +75,7 @@ void Remove(Platform& pf, const std::string& path) {
       return;
     case Kind::Folder:
       if (CFileSystem(pf).DelFolderOrFile(path) != 0) {
-        throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+        throw RuntimeError(kErrPathFileAccess);
       }
       return;
   }
@@ -116,7 +116,7 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
     Recover(pf_, programFolder_);
     // A restore that still cannot finish keeps its journal; a second one must not mix with it.
     if (pf_.files->KindOf(journalFile_) != Kind::None) {
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
     }
   }
   const std::string source = StripSeparators(sourceFolder);
@@ -165,11 +165,11 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
                           const std::string& root, std::vector<Entry>& plan) {
   // A package that would copy into its own source or into the undo folder is not installed.
   if (Within(target, root) || Within(target, undo_)) {
-    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    throw RuntimeError(kErrPathFileAccess);
   }
   const auto checked = [](const std::string& name) {
     if (name.find_first_of("\t\r\n") != std::string::npos) {
-      throw RuntimeError(kErrBadFileName, "Bad file name or number");
+      throw RuntimeError(kErrBadFileName);
     }
     return name;
   };

@@ -112,7 +112,7 @@ class FakeIo : public updater::ports::FileIO {
   }
   std::string ReadAll(const std::string& path) override {
     auto it = state.files.find(path);
-    if (it == state.files.end()) throw updater::RuntimeError(53, "File not found");
+    if (it == state.files.end()) throw updater::RuntimeError(updater::kErrFileNotFound);
     return it->second;
   }
   std::string AnsiToUtf8(const std::string& bytes) override { return bytes; }

@@ -74,10 +74,10 @@ std::string PosixFileIO::ReadAll(const std::string& path) {
   const std::string host = mapper_.Map(path).string();
   struct stat info {};
   if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    throw RuntimeError(kErrFileNotFound, "File not found");
+    throw RuntimeError(kErrFileNotFound);
   }
   const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  if (fd < 0) throw RuntimeError(kErrPathFileAccess);
   std::string content;
   char block[65536];
   for (;;) {
@@ -85,7 +85,7 @@ std::string PosixFileIO::ReadAll(const std::string& path) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
     }
     if (n == 0) break;
     content.append(block, static_cast<std::size_t>(n));

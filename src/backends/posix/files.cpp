@@ -143,7 +143,7 @@ ports::Files::Kind PosixFiles::KindOf(const std::string& path) {
   const fs::file_status link = fs::symlink_status(host, ec);
   if (!fs::exists(link)) {
     if (ec && ec.value() != ENOENT && ec.value() != ENOTDIR) {
-      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+      throw RuntimeError(kErrPathFileAccess);
     }
     return Kind::None;
   }
@@ -156,15 +156,15 @@ void PosixFiles::Rename(const std::string& from, const std::string& to) {
   const fs::path target = mapper_.Map(to);
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(source, ec))) {
-    throw RuntimeError(kErrPathNotFound, "Path not found");
+    throw RuntimeError(kErrPathNotFound);
   }
   // rename(2) would replace an existing file; Windows refuses.
   if (fs::exists(fs::symlink_status(target, ec))) {
-    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+    throw RuntimeError(kErrPathFileAccess);
   }
   if (::rename(source.c_str(), target.c_str()) == 0) return;
-  if (errno == ENOENT || errno == ENOTDIR) throw RuntimeError(kErrPathNotFound, "Path not found");
-  throw RuntimeError(kErrPathFileAccess, "Path/File access error");  // EXDEV, EACCES, ...
+  if (errno == ENOENT || errno == ENOTDIR) throw RuntimeError(kErrPathNotFound);
+  throw RuntimeError(kErrPathFileAccess);  // EXDEV, EACCES, ...
 }
 
 }  // namespace updater::posix
