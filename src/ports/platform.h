@@ -4,6 +4,7 @@
 #include "ports/components.h"
 #include "ports/database.h"
 #include "ports/net.h"
+#include "ports/signatures.h"
 #include "ports/system.h"
 #include "ports/transfer.h"
 #include "ports/ui.h"
@@ -22,6 +23,8 @@ struct Platform {
   ports::FileIO* io = nullptr;
   ports::Components* components = nullptr;
   ports::Shortcuts* shortcuts = nullptr;
+  // Null where no signature check is offered: a configured key then fails closed.
+  ports::Signatures* signatures = nullptr;
 };
 
 }  // namespace updater

@@ -5,6 +5,7 @@
 #include "helpers/Module1.h"
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
+#include "upgrade/PackageSignature.h"
 #include "upgrade/frmUpgrade.h"
 #include "util/text.h"
 
@@ -146,6 +147,12 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
 
   if (!pf_.files->FileExists(programFolder_ + "\\rar.exe")) {
     Label2.Caption = "升级失败，缺少rar.exe。";
+    ok = false;
+    return;
+  }
+  // A package that is not signed by the configured key is removed, never unpacked.
+  if (!PackageSignatureAccepted(pf_, programFolder_, txtUrl.Text, packagePath)) {
+    Label2.Caption = "升级失败，升级包签名无效。";
     ok = false;
     return;
   }

@@ -23,6 +23,7 @@ PosixPlatform::PosixPlatform(std::string programFolder)
   platform_.net = &net_;
   platform_.database = &database_;
   platform_.io = &io_;
+  platform_.signatures = &signatures_;
   io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
 }
 

@@ -10,6 +10,7 @@
 #include "backends/win32/profile_strings.h"
 #include "backends/win32/shell.h"
 #include "backends/win32/shortcuts.h"
+#include "backends/win32/signatures.h"
 #include "backends/win32/system_info.h"
 #include "backends/win32/ui.h"
 #include "ports/platform.h"
@@ -32,6 +33,7 @@ class Win32Platform {
     platform_.net = &net_;
     platform_.database = database != nullptr ? database : &database_;
     platform_.io = &io_;
+    platform_.signatures = &signatures_;
     io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
   }
   Win32Platform(const Win32Platform&) = delete;
@@ -51,6 +53,7 @@ class Win32Platform {
   Win32Net net_;
   AdoDatabase database_;
   Win32FileIO io_;
+  CngSignatures signatures_;
   Platform platform_;
 };
 
