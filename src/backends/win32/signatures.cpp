@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "backends/win32/ansi.h"
