@@ -5,6 +5,7 @@
 #include "ports/database.h"
 #include "ports/instance.h"
 #include "ports/net.h"
+#include "ports/signatures.h"
 #include "ports/system.h"
 #include "ports/transfer.h"
 #include "ports/ui.h"
@@ -24,6 +25,8 @@ struct Platform {
   ports::Components* components = nullptr;
   ports::Shortcuts* shortcuts = nullptr;
   ports::InstanceLocks* instances = nullptr;
+  // Null where no signature check is offered: a configured key then fails closed.
+  ports::Signatures* signatures = nullptr;
 };
 
 }  // namespace updater

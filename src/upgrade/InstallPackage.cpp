@@ -6,6 +6,7 @@
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/InstallJournal.h"
+#include "upgrade/PackageSignature.h"
 #include "upgrade/frmUpgrade.h"
 #include "util/text.h"
 
@@ -165,6 +166,12 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
 
   if (!pf_.files->FileExists(programFolder_ + "\\rar.exe")) {
     Label2.Caption = "升级失败，缺少rar.exe。";
+    ok = false;
+    return;
+  }
+  // A package that is not signed by the configured key is removed, never unpacked.
+  if (!PackageSignatureAccepted(pf_, programFolder_, txtUrl.Text, packagePath)) {
+    Label2.Caption = "升级失败，升级包签名无效。";
     ok = false;
     return;
   }

@@ -1,4 +1,6 @@
 // The server list of the upgrade window and the probe of a server picked from it.
+#include "upgrade/ServerList.h"
+
 #include "protocol/Exchange.h"
 #include "upgrade/frmUpgrade.h"
 
@@ -18,6 +20,16 @@ std::vector<std::string> Split(const std::string& text, const std::string& sep) 
 }
 
 }  // namespace
+
+std::vector<ServerEntry> SplitServerList(const std::string& listText) {
+  std::vector<ServerEntry> entries;
+  for (const std::string& entry : Split(listText, "||")) {
+    const std::vector<std::string> pieces = Split(entry, "^^");
+    if (pieces.size() < 2) continue;
+    entries.push_back({pieces[0], pieces[1]});
+  }
+  return entries;
+}
 
 void frmUpgrade::LoadServerList() {
   // Rows are appended and laUrl replaced: a second load would leave rows without an address.
@@ -51,11 +63,9 @@ void frmUpgrade::LoadServerList() {
 
   // Every row keeps its address: entries without both pieces are passed over.
   laUrl.clear();
-  for (const std::string& entry : Split(listText, "||")) {
-    const std::vector<std::string> pieces = Split(entry, "^^");
-    if (pieces.size() < 2) continue;
-    List1.AddItem(pieces[1]);
-    laUrl.push_back(pieces[0]);
+  for (const ServerEntry& entry : SplitServerList(listText)) {
+    List1.AddItem(entry.name);
+    laUrl.push_back(entry.address);
   }
 }
 

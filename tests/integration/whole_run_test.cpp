@@ -100,8 +100,21 @@ class WholeRun : public testing::Test {
     if (corrupt) cmd += " --truncate 100";
     ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0);
   }
-  void Ini(const std::string& server) {
-    WriteFile(prog_ / "client.ini", "[initInfo]\r\nserver=" + server + "\r\nitem_id=\r\n");
+  void Ini(const std::string& server, const std::string& extra = "") {
+    WriteFile(prog_ / "client.ini", "[initInfo]\r\nserver=" + server + "\r\nitem_id=\r\n" + extra);
+  }
+  // A new key pair in root_/name; its client.ini line.
+  std::string Keygen(const std::string& name) {
+    const std::string cmd = std::string(SIGN_PACKAGE_PATH) + " keygen " + Quote(root_ / name) +
+                            " >" + Quote(root_ / (name + ".pub"));
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    return ReadFile(root_ / (name + ".pub"));
+  }
+  void SignPackage(const std::string& keyName) {
+    const fs::path package = server_.Data() / "uploads" / "soft" / "setup.rar";
+    const std::string cmd =
+        std::string(SIGN_PACKAGE_PATH) + " sign " + Quote(root_ / keyName) + " " + Quote(package);
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
   // Runs the updater with input on its standard input; its exit status.
   int Run(const std::string& input = "") {
@@ -144,6 +157,34 @@ TEST_F(WholeRun, ANewerVersionIsInstalledRecordedAndStarted) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Out(), "");
   EXPECT_EQ(ClientLog(), "client 2.0 []\nclient 2.0 []\n");
+}
+
+TEST_F(WholeRun, ASignedPackageIsInstalledOnlyWhenSignedByTheConfiguredKey) {
+  const std::string pubkey = Keygen("publisher");
+  Keygen("stranger");
+  Offer("2.0", "t2");
+  const struct {
+    const char* signer;
+    bool installed;
+  } rows[] = {{"stranger", false}, {"publisher", true}};
+  for (const auto& row : rows) {
+    Package();
+    SignPackage(row.signer);
+    Ini(server_.Url(), pubkey);
+    fs::remove(root_ / "client.log");
+    Sql("update versions set version = '1.0', updatetime = 't1';");
+    EXPECT_EQ(Run(), 0) << Err();
+    EXPECT_EQ(Query("select version from versions"), row.installed ? "2.0" : "1.0") << row.signer;
+    EXPECT_EQ(ClientLog(), row.installed ? "client 2.0 []\n" : "") << row.signer;
+    if (!row.installed) {
+      EXPECT_NE(Err().find("frmUpgrade.Label2: 升级失败，升级包签名无效。"), std::string::npos)
+          << Err();
+      // Nothing of the package was unpacked or copied, and the package itself is gone.
+      EXPECT_FALSE(fs::exists(prog_ / "tmp" / "setup.rar"));
+      EXPECT_FALSE(fs::exists(prog_ / "tmp" / "Trainova.dll"));
+      EXPECT_EQ(ReadFile(prog_ / "Trainova.dll").find("2.0"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(WholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {

@@ -23,7 +23,7 @@ namespace {
 
 constexpr std::size_t kBlock = 64 * 1024;
 
-enum class Page { kStatus, kOnline, kVersion, kServerList, kPackage };
+enum class Page { kStatus, kOnline, kVersion, kServerList, kPackage, kSignature };
 
 struct PageEntry {
   std::string_view path;
@@ -31,12 +31,13 @@ struct PageEntry {
   Page page;
 };
 
-constexpr std::array<PageEntry, 5> kPages{{
+constexpr std::array<PageEntry, 6> kPages{{
     {"/xmlRequest/XmlCheckServerStatus.aspx", "POST", Page::kStatus},
     {"/InteractData/Xmlsendservername.aspx", "POST", Page::kOnline},
     {"/xmlRequest/Xmlclientversion.aspx", "POST", Page::kVersion},
     {"/xmlRequest/xmlGetServerName.aspx", "POST", Page::kServerList},
     {"/uploads/soft/setup.rar", "GET", Page::kPackage},
+    {"/uploads/soft/setup.rar.sig", "GET", Page::kSignature},
 }};
 
 // The page is found by the end of the path, so a base address with a sub-path (an item id)
@@ -88,6 +89,7 @@ std::optional<XmlDoc> PageDoc(Page page, const std::filesystem::path& root) {
       doc.children.emplace_back("res", "");
       return doc;
     case Page::kPackage:
+    case Page::kSignature:
       return std::nullopt;
   }
   return std::nullopt;
@@ -240,7 +242,8 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
   };
   auto normal_reply = [&]() {
     if (doc) return xml_reply(*doc);
-    if (auto file = FileBody(root_ / "uploads" / "soft" / "setup.rar")) {
+    const char* name = *page == Page::kSignature ? "setup.rar.sig" : "setup.rar";
+    if (auto file = FileBody(root_ / "uploads" / "soft" / name)) {
       return Reply{200, "application/octet-stream", file};
     }
     return HtmlPage(404, request.path);

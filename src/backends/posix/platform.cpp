@@ -24,6 +24,7 @@ PosixPlatform::PosixPlatform(std::string programFolder)
   platform_.database = &database_;
   platform_.io = &io_;
   platform_.instances = &instances_;
+  platform_.signatures = &signatures_;
   io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
 }
 

@@ -17,6 +17,7 @@
 #include "backends/posix/profile_strings.h"
 #include "backends/posix/shell.h"
 #include "backends/posix/shortcuts.h"
+#include "backends/posix/signatures.h"
 #include "backends/posix/system_info.h"
 #include "backends/posix/ui.h"
 #include "ports/platform.h"
@@ -51,6 +52,7 @@ class PosixPlatform {
   PosixComponents components_{mapper_};
   PosixShortcuts shortcuts_{mapper_};
   PosixInstanceLocks instances_{mapper_};
+  OpensslSignatures signatures_{mapper_};
   updater::Platform platform_;
 };
 

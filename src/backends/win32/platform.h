@@ -11,6 +11,7 @@
 #include "backends/win32/profile_strings.h"
 #include "backends/win32/shell.h"
 #include "backends/win32/shortcuts.h"
+#include "backends/win32/signatures.h"
 #include "backends/win32/system_info.h"
 #include "backends/win32/ui.h"
 #include "ports/platform.h"
@@ -34,6 +35,7 @@ class Win32Platform {
     platform_.database = database != nullptr ? database : &database_;
     platform_.io = &io_;
     platform_.instances = &instances_;
+    platform_.signatures = &signatures_;
     io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
   }
   Win32Platform(const Win32Platform&) = delete;
@@ -54,6 +56,7 @@ class Win32Platform {
   AdoDatabase database_;
   Win32FileIO io_;
   Win32InstanceLocks instances_;
+  CngSignatures signatures_;
   Platform platform_;
 };
 

@@ -7,8 +7,8 @@
 // clang-format on
 
 #include <algorithm>
-#include <cctype>
 
+#include "backends/common/encoding_declaration.h"
 #include "backends/win32/ansi.h"
 #include "ports/errors.h"
 
@@ -54,44 +54,6 @@ class Bstr {
  private:
   BSTR b_ = nullptr;
 };
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-// Where the encoding declaration of a body lies: the whole pseudo-attribute, blank before it
-// included, and its value. Nothing when the body declares none.
-struct DeclaredEncoding {
-  std::size_t start = 0, length = 0;
-  std::string name;
-};
-
-std::optional<DeclaredEncoding> FindDeclaredEncoding(const std::string& bytes) {
-  if (bytes.rfind("<?xml", 0) != 0) return std::nullopt;
-  const std::size_t end = bytes.find("?>");
-  if (end == std::string::npos) return std::nullopt;
-  const std::string declaration = bytes.substr(0, end);
-  std::size_t at = declaration.find("encoding");
-  if (at == std::string::npos) return std::nullopt;
-  DeclaredEncoding found;
-  found.start = at;
-  while (found.start > 0 && std::isspace(static_cast<unsigned char>(declaration[found.start - 1])))
-    --found.start;
-  at += 8;
-  while (at < end && std::isspace(static_cast<unsigned char>(declaration[at]))) ++at;
-  if (at >= end || declaration[at] != '=') return std::nullopt;
-  ++at;
-  while (at < end && std::isspace(static_cast<unsigned char>(declaration[at]))) ++at;
-  if (at >= end || (declaration[at] != '"' && declaration[at] != '\'')) return std::nullopt;
-  const char quote = declaration[at];
-  const std::size_t close = declaration.find(quote, at + 1);
-  if (close == std::string::npos) return std::nullopt;
-  found.name = Lower(declaration.substr(at + 1, close - at - 1));
-  found.length = close + 1 - found.start;
-  return found;
-}
 
 // The Chinese code pages. MSXML under wine cannot parse a body that declares GB2312 or GB18030,
 // so such bodies are decoded here instead.
@@ -155,9 +117,7 @@ bool MsxmlDocument::LoadBytes(const std::string& bytes) {
   if (bytes.empty()) return LoadWide(L"");
   if (auto declared = FindDeclaredEncoding(bytes)) {
     if (auto codePage = ChineseCodePage(declared->name)) {
-      std::string undeclared = bytes;
-      undeclared.erase(declared->start, declared->length);
-      auto text = Decode(undeclared, *codePage);
+      auto text = Decode(WithoutDeclaredEncoding(bytes, *declared), *codePage);
       if (!text) return LoadWide(L"");
       return LoadWide(*text);
     }

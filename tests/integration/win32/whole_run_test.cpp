@@ -89,6 +89,12 @@ fs::path DesktopFolder() {
 }
 
 constexpr char kSystemFile[] = "wholerun系统.txt";
+// A public key, the package of the signed runs (whose tar bytes never change) and its signature
+// by that key, made with tools/sign-package.
+constexpr char kPublicKey[] =
+    "ehI84kDu+5JcQ+J1kOY5hK3KEDJWIKi9cbP6JHYUFFXA+YcrYzYuLWnlJoEOcLUQ0dfJeFBkZi+0jasRZ/X3Og==";
+constexpr char kSignedPackageSignature[] =
+    "XZ51rrId+zHOq2vBZ6ngTUpR+9f3CZBTQVAoEsnY18NrZSJz5M6JoAGzZpYa9z0Zf2tYqHf1edaO9ttdlB0Cyg==";
 constexpr char kShortcut[] = "训练系统";
 constexpr char kCopiedComponent[] = "评测组件.dll";
 
@@ -177,9 +183,11 @@ class WindowsWholeRun : public testing::Test {
     }
     return "no table " + table;
   }
-  void Ini(const std::string& server, const std::string& itemId = "") {
-    WriteFile(prog_ / "client.ini", Ansi("[initInfo]\r\nserver=" + server + "\r\nitem_id=" +
-                                         itemId + "\r\nshortcut=" + kShortcut + "\r\n"));
+  void Ini(const std::string& server, const std::string& itemId = "",
+           const std::string& pubkey = "") {
+    WriteFile(prog_ / "client.ini",
+              Ansi("[initInfo]\r\nserver=" + server + "\r\nitem_id=" + itemId + "\r\nshortcut=" +
+                   kShortcut + "\r\n" + (pubkey.empty() ? "" : "pubkey=" + pubkey + "\r\n")));
   }
   std::string IniText() { return FromAnsi(ReadFile(prog_ / "client.ini")); }
 
@@ -343,6 +351,52 @@ TEST_F(WindowsWholeRun, ANewerVersionIsInstalledEverywhereRecordedAndStarted) {
   ExpectExit(*again);
   const std::string twice = ClientStarted("2.0") + ClientStarted("2.0");
   EXPECT_NE(Events(twice).find(twice), std::string::npos) << Events();
+}
+
+TEST_F(WindowsWholeRun, ASignedPackageIsInstalledOnlyWithAValidSignature) {
+  const std::string package = MakeTar({{"initSystem/", ""},
+                                       {"initSystem/题库.txt", "题库"},
+                                       {"system32/", ""},
+                                       {std::string("system32/") + kSystemFile, "系统"}});
+  std::string tampered = kSignedPackageSignature;
+  tampered[5] = tampered[5] == 'A' ? 'B' : 'A';
+  const struct {
+    const char* name;
+    std::string signature;
+    bool installed;
+  } rows[] = {{"signature-bad", tampered, false},
+              {"signature-good", kSignedPackageSignature, true}};
+  Offer("2.0", "t2");
+  Serve(package);
+  Ini(url_, "", kPublicKey);
+  for (const auto& row : rows) {
+    WriteFile(data_ / "uploads" / "soft" / "setup.rar.sig", row.signature + "\r\n");
+    auto run = Start();
+    if (row.installed) {
+      PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, row.name));
+      ExpectExit(*run);
+      EXPECT_EQ(Column("versions", "version"), "2.0");
+      EXPECT_EQ(ReadFile(prog_ / "7" / Wide("题库.txt")), "题库");
+      EXPECT_EQ(ReadFile(SystemFolder() / Wide(kSystemFile)), "系统");
+      EXPECT_NE(Events("client").find(ClientStarted("1.0")), std::string::npos) << Events();
+      continue;
+    }
+    HWND window = ExpectWindow(*run, "自动升级程序");
+    ASSERT_NE(window, nullptr);
+    EXPECT_NE(VisibleChildWithText(window, "升级失败，升级包签名无效。"), nullptr)
+        << testing::PrintToString(VisibleTexts(window));
+    EXPECT_NE(VisibleChildWithText(window, "开始升级"), nullptr);
+    Shot(window, row.name);
+    // Nothing unpacked, copied or recorded, and the package itself is gone.
+    EXPECT_FALSE(fs::exists(prog_ / "tmp" / "setup.rar"));
+    EXPECT_FALSE(fs::exists(prog_ / "tmp" / "initSystem"));
+    EXPECT_FALSE(fs::exists(prog_ / "7"));
+    EXPECT_FALSE(fs::exists(SystemFolder() / Wide(kSystemFile)));
+    EXPECT_EQ(Column("versions", "version"), "1.0");
+    Close(window);
+    ExpectExit(*run);
+    EXPECT_EQ(Events(), "");
+  }
 }
 
 TEST_F(WindowsWholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
