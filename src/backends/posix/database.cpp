@@ -1,12 +1,11 @@
 #include "backends/posix/database.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <regex>
 #include <utility>
 
+#include "backends/common/memory_recordset.h"
 #include "backends/posix/sqlite.h"
 #include "ports/errors.h"
 #include "util/text.h"
@@ -20,19 +19,15 @@ using sqlite::QuoteName;
 using sqlite::Statement;
 using sqlite::ThrowAdo;
 using sqlite::TrimBlanks;
-using sqlite::Value;
 
-class SqliteRecordset final : public ports::Recordset {
+class SqliteRecordset final : public MemoryRecordset {
  public:
   explicit SqliteRecordset(std::shared_ptr<Link> link) : link_(std::move(link)) {}
 
-  void SetCursorLocation(int) override { RequireClosed(); }
-  void SetCursorType(int) override { RequireClosed(); }
-  void SetLockType(int) override { RequireClosed(); }
+ private:
+  bool Connected() const override { return link_->db != nullptr; }
 
-  void Open(const std::string& source) override {
-    RequireClosed();
-    if (link_->db == nullptr) ThrowAdo(ado::kConnectionUnusable);
+  Result Load(const std::string& source) override {
     // "select * from T ..." also fetches the rowid, by which a changed row is written back;
     // any other statement gives a recordset that can only be read.
     static const std::regex kSelectAll(R"(^\s*select\s+\*\s+from\s+(\w+)(\s.*)?$)",
@@ -46,127 +41,51 @@ class SqliteRecordset final : public ports::Recordset {
     }
     const int first = table_.empty() ? 0 : 1;
     Statement st(link_->db, sql);
-    columns_.clear();
-    for (int i = first; i < st.ColumnCount(); ++i) columns_.push_back(st.ColumnName(i));
-    rows_.clear();
-    while (st.Step()) rows_.push_back(ReadRow(st, first));
-    pos_ = 0;
-    mode_ = Mode::kNone;
-    open_ = true;
+    Result result;
+    for (int i = first; i < st.ColumnCount(); ++i) result.columns.push_back(st.ColumnName(i));
+    while (st.Step()) result.rows.push_back(ReadRow(st, first));
+    result.updatable = !table_.empty();
+    return result;
   }
 
-  bool IsEOF() override {
-    RequireOpen();
-    return mode_ != Mode::kAdd && pos_ >= rows_.size();
-  }
-
-  std::string Field(const std::string& name) override {
-    RequireOpen();
-    const std::size_t i = ColumnIndex(name);
-    if (mode_ != Mode::kNone) return pending_[i].value_or("");
-    if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
-    return rows_[pos_].values[i].value_or("");
-  }
-
-  void SetField(const std::string& name, const std::string& value) override {
-    RequireOpen();
-    const std::size_t i = ColumnIndex(name);
-    if (mode_ == Mode::kNone) {
-      if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
-      RequireUpdatable();
-      mode_ = Mode::kEdit;
-      pending_ = rows_[pos_].values;
-      dirty_.assign(columns_.size(), false);
-    }
-    pending_[i] = value;
-    dirty_[i] = true;
-  }
-
-  void SetFieldDate(const std::string& name, const ports::DateTime& v) override {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day,
-                  v.hour, v.minute, v.second);
-    SetField(name, text);
-  }
-
-  void AddNew() override {
-    RequireOpen();
-    RequireUpdatable();
-    // A row being edited is stored first, as ADO does.
-    if (mode_ != Mode::kNone) Update();
-    mode_ = Mode::kAdd;
-    pending_.assign(columns_.size(), std::nullopt);
-    dirty_.assign(columns_.size(), false);
-  }
-
-  void Update() override {
-    RequireOpen();
-    if (mode_ == Mode::kNone) return;
-    if (link_->db == nullptr) ThrowAdo(ado::kConnectionUnusable);
-    std::vector<std::size_t> changed;
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      if (dirty_[i]) changed.push_back(i);
-    }
-    if (mode_ == Mode::kEdit) {
-      if (!changed.empty()) {
-        std::string sql = "update " + QuoteName(table_) + " set ";
-        for (std::size_t k = 0; k < changed.size(); ++k) {
-          sql += (k == 0 ? "" : ", ") + QuoteName(columns_[changed[k]]) + "=?";
-        }
-        Statement st(link_->db, sql + " where rowid=?");
-        int index = 1;
-        for (const std::size_t i : changed) st.Bind(index++, pending_[i]);
-        st.BindRowid(index, rows_[pos_].rowid);
-        st.RunToEnd();
+  std::vector<Value> StoreEdit(const Row& row, const std::vector<Value>& values,
+                               const std::vector<std::size_t>& changed) override {
+    if (!changed.empty()) {
+      std::string sql = "update " + QuoteName(table_) + " set ";
+      for (std::size_t k = 0; k < changed.size(); ++k) {
+        sql += (k == 0 ? "" : ", ") + QuoteName(columns()[changed[k]]) + "=?";
       }
-      rows_[pos_].values = pending_;
-    } else {
-      std::string sql = "insert into " + QuoteName(table_);
-      if (changed.empty()) {
-        sql += " default values";
-      } else {
-        std::string names, marks;
-        for (const std::size_t i : changed) {
-          names += (names.empty() ? "" : ", ") + QuoteName(columns_[i]);
-          marks += marks.empty() ? "?" : ", ?";
-        }
-        sql += " (" + names + ") values (" + marks + ")";
-      }
-      Statement st(link_->db, sql);
+      Statement st(link_->db, sql + " where rowid=?");
       int index = 1;
-      for (const std::size_t i : changed) st.Bind(index++, pending_[i]);
+      for (const std::size_t i : changed) st.Bind(index++, values[i]);
+      st.BindRowid(index, row.key);
       st.RunToEnd();
-      rows_.push_back(ReadBack(sqlite3_last_insert_rowid(link_->db)));
-      pos_ = rows_.size() - 1;
     }
-    mode_ = Mode::kNone;
+    return values;
   }
 
-  void MoveNext() override {
-    RequireOpen();
-    if (mode_ != Mode::kNone) Update();
-    if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
-    ++pos_;
+  Row StoreNew(const std::vector<Value>& values, const std::vector<std::size_t>& changed) override {
+    std::string sql = "insert into " + QuoteName(table_);
+    if (changed.empty()) {
+      sql += " default values";
+    } else {
+      std::string names, marks;
+      for (const std::size_t i : changed) {
+        names += (names.empty() ? "" : ", ") + QuoteName(columns()[i]);
+        marks += marks.empty() ? "?" : ", ?";
+      }
+      sql += " (" + names + ") values (" + marks + ")";
+    }
+    Statement st(link_->db, sql);
+    int index = 1;
+    for (const std::size_t i : changed) st.Bind(index++, values[i]);
+    st.RunToEnd();
+    return ReadBack(sqlite3_last_insert_rowid(link_->db));
   }
-
-  void Close() override {
-    RequireOpen();
-    if (mode_ != Mode::kNone) ThrowAdo(ado::kNotAllowedInContext);
-    open_ = false;
-    rows_.clear();
-    columns_.clear();
-  }
-
- private:
-  enum class Mode { kNone, kEdit, kAdd };
-  struct Row {
-    std::int64_t rowid = 0;
-    std::vector<Value> values;
-  };
 
   static Row ReadRow(const Statement& st, int first) {
     Row row;
-    if (first == 1) row.rowid = st.ColumnInt64(0);
+    if (first == 1) row.key = st.ColumnInt64(0);
     for (int i = first; i < st.ColumnCount(); ++i) row.values.push_back(st.Column(i));
     return row;
   }
@@ -179,33 +98,8 @@ class SqliteRecordset final : public ports::Recordset {
     return ReadRow(st, 1);
   }
 
-  std::size_t ColumnIndex(const std::string& name) const {
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      if (text::EqualsNoCase(columns_[i], name)) return i;
-    }
-    ThrowAdo(ado::kItemNotFound);
-  }
-  void RequireOpen() const {
-    if (!open_) ThrowAdo(ado::kObjectClosed);
-  }
-  void RequireClosed() const {
-    if (open_) ThrowAdo(ado::kObjectOpen);
-  }
-  void RequireUpdatable() const {
-    if (table_.empty()) {
-      ThrowAdo(ado::kNotUpdatable);
-    }
-  }
-
   std::shared_ptr<Link> link_;
-  bool open_ = false;
   std::string table_;  // empty for a statement whose rows cannot be written back
-  std::vector<std::string> columns_;
-  std::vector<Row> rows_;
-  std::size_t pos_ = 0;
-  Mode mode_ = Mode::kNone;
-  std::vector<Value> pending_;
-  std::vector<bool> dirty_;
 };
 
 class SqliteConnection final : public ports::Connection {

@@ -116,6 +116,8 @@ TEST_F(SqliteBackend, WaitsWhileAnotherConnectionHoldsTheWriteLock) {
 TEST_F(SqliteBackend, GivesUpWithALockErrorAfterTheBusyTimeout) {
   SqliteDatabase db(mapper_, 200ms);
   auto conn = Open(db);
+  auto rs = conn->NewRecordset();
+  rs->Open("select * from system");
   ASSERT_EQ(Raw("begin exclusive"), SQLITE_OK);
   try {
     conn->Execute("update system set upserverurl=?", {"x"}, -1);
@@ -124,7 +126,18 @@ TEST_F(SqliteBackend, GivesUpWithALockErrorAfterTheBusyTimeout) {
     EXPECT_EQ(e.number(), ado::kGeneric);
     EXPECT_NE(e.description().find("locked"), std::string::npos) << e.description();
   }
+  // A refused row stays pending and is stored once, when the lock is gone.
+  rs->AddNew();
+  rs->SetField("upserverurl", "y");
+  EXPECT_EQ(NumberOf([&] { rs->Update(); }), ado::kGeneric);
   Raw("rollback");
+  rs->Update();
+  EXPECT_EQ(rs->Field("upserverurl"), "y");
+  rs->MoveNext();
+  EXPECT_TRUE(rs->IsEOF());
+  auto counted = conn->NewRecordset();
+  counted->Open("select count(*) as n from system");
+  EXPECT_EQ(counted->Field("n"), "1");
 }
 
 TEST_F(SqliteBackend, PendingEditsAreStoredOrRefusedAsAdoDoes) {

@@ -1,11 +1,12 @@
 #include "table_file_database.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "backends/common/ado_errors.h"
+#include "backends/common/memory_recordset.h"
 #include "backends/win32/ansi.h"
 #include "backends/win32/windows_api.h"
 #include "ports/errors.h"
@@ -118,17 +119,14 @@ constexpr Selection kSelections[] = {
     {updater::LocalDatabase::kSelectProjects, "projectList", nullptr},
 };
 
-class Recordset final : public updater::ports::Recordset {
+class Recordset final : public updater::MemoryRecordset {
  public:
   explicit Recordset(std::shared_ptr<TableFile> file) : file_(std::move(file)) {}
 
-  void SetCursorLocation(int) override { RequireClosed(); }
-  void SetCursorType(int) override { RequireClosed(); }
-  void SetLockType(int) override { RequireClosed(); }
+ private:
+  bool Connected() const override { return file_->open; }
 
-  void Open(const std::string& source) override {
-    RequireClosed();
-    if (!file_->open) ThrowAdo(ado::kConnectionUnusable);
+  Result Load(const std::string& source) override {
     const Selection* selection = nullptr;
     for (const Selection& s : kSelections) {
       if (source == s.statement) selection = &s;
@@ -139,128 +137,47 @@ class Recordset final : public updater::ports::Recordset {
     std::vector<Table> tables = file_->Load();
     Table& t = TableNamed(tables, selection->table);
     table_ = t.name;
-    columns_ = t.columns;
-    rows_.clear();
-    const std::size_t kind = selection->versionT ? ColumnIndex(t, "versionT") : 0;
+    Result result{t.columns, {}, true};
+    const std::size_t kind = selection->versionT ? wholerun::ColumnIndex(t, "versionT") : 0;
     for (std::size_t i = 0; i < t.rows.size(); ++i) {
       if (selection->versionT && t.rows[i][kind] != Value(selection->versionT)) continue;
-      rows_.push_back({i, t.rows[i]});
+      // Rows are never deleted, so a row's index in the table stays its key.
+      result.rows.push_back({static_cast<std::int64_t>(i), t.rows[i]});
     }
-    pos_ = 0;
-    mode_ = Mode::kNone;
-    open_ = true;
+    return result;
   }
 
-  bool IsEOF() override {
-    RequireOpen();
-    return mode_ != Mode::kAdd && pos_ >= rows_.size();
-  }
-
-  std::string Field(const std::string& name) override {
-    RequireOpen();
-    const std::size_t i = Column(name);
-    if (mode_ != Mode::kNone) return pending_[i].value_or("");
-    if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
-    return rows_[pos_].values[i].value_or("");
-  }
-
-  void SetField(const std::string& name, const std::string& value) override {
-    RequireOpen();
-    const std::size_t i = Column(name);
-    if (mode_ == Mode::kNone) {
-      if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
-      mode_ = Mode::kEdit;
-      pending_ = rows_[pos_].values;
-      dirty_.assign(columns_.size(), false);
-    }
-    pending_[i] = value;
-    dirty_[i] = true;
-  }
-
-  void SetFieldDate(const std::string& name, const updater::ports::DateTime& v) override {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day,
-                  v.hour, v.minute, v.second);
-    SetField(name, text);
-  }
-
-  void AddNew() override {
-    RequireOpen();
-    if (mode_ != Mode::kNone) Update();  // a row being edited is stored first, as ADO does
-    mode_ = Mode::kAdd;
-    pending_.assign(columns_.size(), std::nullopt);
-    dirty_.assign(columns_.size(), false);
-  }
-
-  void Update() override {
-    RequireOpen();
-    if (mode_ == Mode::kNone) return;
-    if (!file_->open) ThrowAdo(ado::kConnectionUnusable);
+  std::vector<Value> StoreEdit(const Row& row, const std::vector<Value>& values,
+                               const std::vector<std::size_t>& changed) override {
     std::vector<Table> tables = file_->Load();
+    // Only the changed fields go back, so a write by another connection to other fields of the
+    // row stays.
+    auto& stored = StoredTable(tables).rows.at(static_cast<std::size_t>(row.key));
+    for (const std::size_t i : changed) stored[i] = values[i];
+    std::vector<Value> now = stored;
+    file_->Save(tables);
+    return now;
+  }
+
+  Row StoreNew(const std::vector<Value>& values, const std::vector<std::size_t>&) override {
+    std::vector<Table> tables = file_->Load();
+    Table& t = StoredTable(tables);
+    t.rows.push_back(values);
+    Row row{static_cast<std::int64_t>(t.rows.size() - 1), values};
+    file_->Save(tables);
+    return row;
+  }
+
+  Table& StoredTable(std::vector<Table>& tables) const {
     Table& t = TableNamed(tables, table_);
-    if (t.columns != columns_) {
+    if (t.columns != columns()) {
       throw RuntimeError(ado::kGeneric, "The table " + table_ + " changed its columns.");
     }
-    if (mode_ == Mode::kEdit) {
-      // Only the changed fields go back, so a write by another connection to other fields of
-      // the row stays.
-      auto& stored = t.rows.at(rows_[pos_].index);
-      for (std::size_t i = 0; i < columns_.size(); ++i) {
-        if (dirty_[i]) stored[i] = pending_[i];
-      }
-      rows_[pos_].values = stored;
-    } else {
-      t.rows.push_back(pending_);
-      rows_.push_back({t.rows.size() - 1, pending_});
-      pos_ = rows_.size() - 1;
-    }
-    file_->Save(tables);
-    mode_ = Mode::kNone;
-  }
-
-  void MoveNext() override {
-    RequireOpen();
-    if (mode_ != Mode::kNone) Update();
-    if (pos_ >= rows_.size()) ThrowAdo(ado::kNoCurrentRecord);
-    ++pos_;
-  }
-
-  void Close() override {
-    RequireOpen();
-    if (mode_ != Mode::kNone) ThrowAdo(ado::kNotAllowedInContext);
-    open_ = false;
-    rows_.clear();
-  }
-
- private:
-  enum class Mode { kNone, kEdit, kAdd };
-  struct Row {
-    std::size_t index;  // in the table; rows are never deleted, so it stays valid
-    std::vector<Value> values;
-  };
-
-  std::size_t Column(const std::string& name) const {
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-      if (updater::text::EqualsNoCase(columns_[i], name)) return i;
-    }
-    ThrowAdo(ado::kItemNotFound);
-  }
-  void RequireOpen() const {
-    if (!open_) ThrowAdo(ado::kObjectClosed);
-  }
-  void RequireClosed() const {
-    if (open_) ThrowAdo(ado::kObjectOpen);
+    return t;
   }
 
   std::shared_ptr<TableFile> file_;
-  bool open_ = false;
   std::string table_;
-  std::vector<std::string> columns_;
-  std::vector<Row> rows_;
-  std::size_t pos_ = 0;
-  Mode mode_ = Mode::kNone;
-  std::vector<Value> pending_;
-  std::vector<bool> dirty_;
 };
 
 class Connection final : public updater::ports::Connection {
