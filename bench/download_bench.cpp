@@ -1,19 +1,36 @@
-// Downloads the package of a server through the upgrade window's DownloadPackage in a child
-// process, and prints the time, the size written and the child's peak resident memory.
+// Downloads the package of a server through the upgrade window's DownloadPackage and prints the
+// time, the size written and the peak resident memory of the process that downloaded.
 //
 //   download_bench BASE_URL PROGRAM_FOLDER
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 
-#include "backends/posix/platform.h"
-#include "quiet_ui.h"
+#include "bench_platform.h"
 #include "upgrade/frmUpgrade.h"
+
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <psapi.h>
+// clang-format on
+#else
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+void Download(const std::string& url, const std::string& folder) {
+  BenchPlatform backend(folder);
+  updater::frmUpgrade w(backend.platform());
+  w.gcweb = url;
+  w.DownloadPackage();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -22,29 +39,38 @@ int main(int argc, char** argv) {
   }
   const std::string url = argv[1];
   const std::string folder = argv[2];
-  std::filesystem::create_directories(std::filesystem::path(folder) / "tmp");
-  std::filesystem::remove(std::filesystem::path(folder) / "tmp" / "setup.rar");
+  // The folder is a Windows path under wine; the standard library maps it there too.
+  const std::filesystem::path package = std::filesystem::path(folder) / "tmp" / "setup.rar";
+  std::filesystem::create_directories(package.parent_path());
+  std::filesystem::remove(package);
 
   const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  long maxrssKib = 0;
+#ifdef _WIN32
+  // Wine reports the peak resident size of the whole process, its own libraries included.
+  Download(url, folder);
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+    maxrssKib = static_cast<long>(counters.PeakWorkingSetSize / 1024);
+  }
+#else
+  // In a child of its own, so the peak is the download's and not this program's.
   const pid_t pid = ::fork();
   if (pid == 0) {
-    updater::posix::PosixPlatform backend(folder);
-    QuietUi ui;
-    backend.platform().ui = &ui;
-    updater::frmUpgrade w(backend.platform());
-    w.gcweb = url;
-    w.DownloadPackage();
+    Download(url, folder);
     ::_exit(0);
   }
-  int status = 0;
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
+  maxrssKib = usage.ru_maxrss;
+#endif
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::error_code ec;
-  const auto size =
-      std::filesystem::file_size(std::filesystem::path(folder) / "tmp" / "setup.rar", ec);
+  const auto size = std::filesystem::file_size(package, ec);
   std::printf("seconds=%.3f bytes=%llu maxrss_kib=%ld status=%d\n", seconds,
-              static_cast<unsigned long long>(ec ? 0 : size), usage.ru_maxrss, status);
+              static_cast<unsigned long long>(ec ? 0 : size), maxrssKib, status);
   return status == 0 ? 0 : 1;
 }

@@ -106,6 +106,35 @@ TEST_F(ShellTest, AFailedCopyLeavesTheTargetWhole) {
   EXPECT_EQ(std::distance(fs::directory_iterator(H("dst")), fs::directory_iterator()), 2);
 }
 
+// Replaced files are recycled for the next file of the copy: only a plain file with no other
+// name may be written over, and each copy gets its source's mode, not the recycled file's.
+TEST_F(ShellTest, ReplacingFilesNeverWritesThroughTheirOtherNames) {
+  fs::create_directories(H("dst"));
+  for (int i = 0; i < 6; ++i) {
+    const std::string n = std::to_string(i);
+    Put("src/f" + n, "new " + n);
+    Put("keep/f" + n, "old " + n);
+    if (i % 3 == 0) {
+      fs::create_hard_link(H("keep/f" + n), H("dst/f" + n));
+    } else if (i % 3 == 1) {
+      fs::create_symlink(H("keep/f" + n), H("dst/f" + n));
+    } else {
+      Put("dst/f" + n, "old plain " + n);
+    }
+  }
+  fs::permissions(H("src/f0"), fs::perms(0755));
+  fs::permissions(H("dst/f2"), fs::perms(0700));
+  EXPECT_EQ(Run(ports::FO_COPY, P("src\\*"), P("dst\\")), 0);
+  for (int i = 0; i < 6; ++i) {
+    const std::string n = std::to_string(i);
+    EXPECT_EQ(Slurp(H("dst/f" + n)), "new " + n);
+    EXPECT_FALSE(fs::is_symlink(H("dst/f" + n)));
+    EXPECT_EQ(Slurp(H("keep/f" + n)), "old " + n);
+    EXPECT_EQ(fs::status(H("dst/f" + n)).permissions(), fs::status(H("src/f" + n)).permissions());
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(H("dst")), fs::directory_iterator()), 6);
+}
+
 TEST_F(ShellTest, CopyIntoItselfAndOntoItselfAreRefused) {
   Put("src/f.txt", "f");
   EXPECT_NE(Run(ports::FO_COPY, P("src"), P("src\\in")), 0);
