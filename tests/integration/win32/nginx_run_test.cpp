@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "automation.h"
+#include "harness.h"
 #include "tables.h"
 
 namespace wholerun {
@@ -19,46 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : "";
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-fs::path ExecutableFolder() {
-  wchar_t path[MAX_PATH * 2] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  return fs::path(path).parent_path();
-}
-
-fs::path SystemFolder() {
-  wchar_t path[MAX_PATH] = {};
-  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
-  return path;
-}
-
 class NginxRun : public testing::Test {
  protected:
   void SetUp() override {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    if (probe == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
-    DestroyWindow(probe);
+    if (!CanMakeWindows()) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
     url_ = Env("AUTOUPDATE_TEST_NGINX");
     if (url_.empty()) GTEST_SKIP() << "no published site: run under scripts/with-nginx-site";
 

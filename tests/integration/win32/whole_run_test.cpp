@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "automation.h"
+#include "harness.h"
 #include "tables.h"
 #include "tar_writer.h"
 
@@ -22,27 +23,6 @@ namespace wholerun {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : "";
-}
 
 // A folder of the Linux side, reached through wine's drive Z:.
 fs::path FromUnix(std::string path) {
@@ -67,19 +47,6 @@ std::string FromAnsi(const std::string& ansi) {
   std::wstring w(static_cast<std::size_t>(n), L'\0');
   MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), w.data(), n);
   return Utf8(w);
-}
-
-fs::path ExecutableFolder() {
-  wchar_t path[MAX_PATH * 2] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-  return fs::path(path).parent_path();
-}
-
-fs::path SystemFolder() {
-  // The 32-bit system folder: SysWOW64 under WOW64, where the program puts components.
-  wchar_t path[MAX_PATH] = {};
-  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
-  return path;
 }
 
 fs::path DesktopFolder() {
@@ -116,10 +83,7 @@ class WindowsWholeRun : public testing::Test {
   static void SetUpTestSuite() { LetWineDrawTheFrames(); }
 
   void SetUp() override {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    if (probe == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
-    DestroyWindow(probe);
+    if (!CanMakeWindows()) GTEST_SKIP() << "no X display: run under xvfb-run (scripts/test does)";
     url_ = Env("AUTOUPDATE_TEST_SERVER");
     if (url_.empty()) GTEST_SKIP() << "no reference server: run under scripts/with-update-server";
     data_ = FromUnix(Env("AUTOUPDATE_TEST_SERVER_DATA"));

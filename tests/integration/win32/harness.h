@@ -1,0 +1,60 @@
+#pragma once
+// What every Windows whole-run test needs around the program: files, the environment, the
+// folders of the test and of the system, and whether windows can be made at all.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace wholerun {
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+inline std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+inline std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+inline std::filesystem::path ExecutableFolder() {
+  wchar_t path[MAX_PATH * 2] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+  return std::filesystem::path(path).parent_path();
+}
+
+// The 32-bit system folder: SysWOW64 under WOW64, where the program puts components.
+inline std::filesystem::path SystemFolder() {
+  wchar_t path[MAX_PATH] = {};
+  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
+  return path;
+}
+
+// False without an X display under wine: no window of the program could be shown.
+inline bool CanMakeWindows() {
+  HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  if (probe == nullptr) return false;
+  DestroyWindow(probe);
+  return true;
+}
+
+}  // namespace wholerun
