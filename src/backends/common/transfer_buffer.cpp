@@ -8,6 +8,7 @@ namespace updater {
 
 namespace {
 constexpr auto kPumpInterval = std::chrono::milliseconds(50);
+constexpr std::size_t kSpareBlocks = 2;
 }  // namespace
 
 TransferBuffer::TransferBuffer(const TransferLimits& limits)
@@ -33,8 +34,19 @@ void TransferBuffer::SetHeaders(const std::vector<std::pair<std::string, std::st
 
 void TransferBuffer::Push(const char* data, std::size_t size) {
   if (size == 0) return;
+  // A block the caller has emptied is refilled rather than a new one allocated and freed for
+  // every read; the copy is made outside the lock, so the caller is not held up meanwhile.
+  std::string block;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!spare_.empty()) {
+      block = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  block.assign(data, size);
   std::lock_guard<std::mutex> lock(mutex_);
-  blocks_.emplace_back(data, size);
+  blocks_.push_back(std::move(block));
   buffered_ += size;
   lastProgress_ = Clock::now();
   if (callerWaiting_) dataOrEnd_.notify_all();
@@ -134,6 +146,7 @@ std::string TransferBuffer::Take(std::size_t size) {
     out.append(block, front_, n);
     front_ += n;
     if (front_ == block.size()) {
+      if (spare_.size() < kSpareBlocks) spare_.push_back(std::move(blocks_.front()));
       blocks_.pop_front();
       front_ = 0;
     }

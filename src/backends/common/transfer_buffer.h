@@ -74,8 +74,9 @@ class TransferBuffer {
   std::vector<std::pair<std::string, std::string>> headers_;
   bool hasHeaders_ = false;
   std::deque<std::string> blocks_;
-  std::size_t front_ = 0;     // bytes of blocks_.front() already taken
-  std::size_t buffered_ = 0;  // bytes not yet taken
+  std::vector<std::string> spare_;  // emptied blocks, kept for the next Push
+  std::size_t front_ = 0;           // bytes of blocks_.front() already taken
+  std::size_t buffered_ = 0;        // bytes not yet taken
   bool finished_ = false;
   bool cancelled_ = false;
   bool workerGone_ = false;

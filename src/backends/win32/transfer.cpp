@@ -1,6 +1,8 @@
 #include "backends/win32/transfer.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -13,7 +15,12 @@ namespace updater::win32 {
 
 namespace {
 
-constexpr DWORD kReadBlock = 64 * 1024;
+constexpr DWORD kReadBlock = 256 * 1024;
+// How long one read may take at the rate the body has been arriving.
+constexpr auto kReadWorth = std::chrono::milliseconds(50);
+// The rate is measured over at least this long, waits included, so a burst does not count as a
+// fast stream.
+constexpr auto kRateWindow = std::chrono::milliseconds(20);
 // A worker blocked in WinINet gets this long to notice its closed handles before the caller
 // stops waiting for it; the shared state keeps whatever it still touches alive.
 constexpr auto kStopGrace = std::chrono::milliseconds(2000);
@@ -49,21 +56,42 @@ void Work(std::shared_ptr<WinInetTransfer::Shared> s) {
   buffer.SetHeaders({});
 
   std::unique_ptr<char[]> block(new char[kReadBlock]);
+  // A read of what has arrived never waits, but WinINet may report only its own small buffer
+  // (wine: 8 KiB), and every read costs a round trip; a larger read waits until it is filled.
+  // So read what has arrived, or what arrives in kReadWorth at the rate seen lately when that is
+  // more: a fast stream goes in large blocks, and bytes of a slow one are handed on at once.
+  // The price: a stream that drops from fast to a trickle hands on its next block late, and one
+  // that then stalls keeps up to a block back from a transfer that fails anyway.
+  using Clock = std::chrono::steady_clock;
+  auto windowStart = Clock::now();
+  std::uint64_t windowBytes = 0;
+  DWORD rateBlock = 0;  // bytes per kReadWorth in the last window
   for (;;) {
     while (buffer.Full()) {
       if (buffer.WaitForRoom(std::chrono::milliseconds(100)) == TransferBuffer::Room::Cancelled) {
         return end();
       }
     }
-    // InternetReadFile waits until the whole block is filled: ask first what has arrived, so
-    // that bytes already received are handed on even when the rest is slow to come.
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0) || available == 0) break;
-    DWORD n = 0;
-    if (!InternetReadFile(request, block.get(), std::min(available, kReadBlock), &n) || n == 0) {
-      break;
+    // Once the stream fills whole blocks, asking what has arrived only costs a round trip.
+    DWORD want = kReadBlock;
+    if (rateBlock < kReadBlock) {
+      DWORD available = 0;
+      if (!InternetQueryDataAvailable(request, &available, 0, 0) || available == 0) break;
+      want = std::min(std::max(available, rateBlock), kReadBlock);
     }
+    DWORD n = 0;
+    if (!InternetReadFile(request, block.get(), want, &n) || n == 0) break;
     buffer.Push(block.get(), n);
+    windowBytes += n;
+    const auto now = Clock::now();
+    if (now - windowStart >= kRateWindow) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - windowStart);
+      const auto worth = std::chrono::duration_cast<std::chrono::microseconds>(kReadWorth);
+      rateBlock = static_cast<DWORD>(
+          std::min<std::uint64_t>(windowBytes * worth.count() / elapsed.count(), kReadBlock));
+      windowStart = now;
+      windowBytes = 0;
+    }
   }
   // The handles stay open for the header queries; the owner closes them.
   end();
