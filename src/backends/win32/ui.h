@@ -48,6 +48,9 @@ class Win32UiHost : public ports::UiHost {
 
   std::vector<std::unique_ptr<Loaded>> loaded_;
   std::chrono::steady_clock::time_point lastProgress_{};
+  std::chrono::steady_clock::time_point lastCall_{};  // of DoEvents
+  std::chrono::steady_clock::time_point lastPump_{};
+  int tightCalls_ = 0;  // DoEvents calls in a row, each right after the one before
 };
 
 }  // namespace updater::win32
