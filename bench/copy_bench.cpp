@@ -1,5 +1,7 @@
-// Times the installation's copy alone: the shell copy of PROGRAM_FOLDER\tmp\*.* over the program
-// folder, made exactly as the installation makes it, on a tree the caller has unpacked there.
+// Times the installation's copy alone, on a tree the caller has unpacked into PROGRAM_FOLDER\tmp:
+// what it replaces moved aside for the undo (left there, as until the installation ends), then
+// the shell copy of PROGRAM_FOLDER\tmp\*.* over the program folder, made exactly as the
+// installation makes them.
 //
 //   copy_bench PROGRAM_FOLDER
 
@@ -8,6 +10,7 @@
 
 #include "bench_platform.h"
 #include "filesystem/CFileSystem.h"
+#include "upgrade/InstallJournal.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -18,7 +21,12 @@ int main(int argc, char** argv) {
   BenchPlatform backend(folder);
   updater::CFileSystem fs(backend.platform());
   const auto start = std::chrono::steady_clock::now();
-  const std::int32_t result = fs.CopyFolderOrFile(folder + "\\tmp\\*.*", folder + "\\");
+  updater::InstallJournal journal(backend.platform(), folder);
+  const std::int32_t result =
+      journal.Keep(folder + "\\tmp", folder)
+          ? fs.CopyFolderOrFile(folder + "\\tmp\\*.*", folder + "\\")
+          : updater::InstallJournal::kClash;
+  journal.Seal();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("seconds=%.3f result=%d\n", seconds, static_cast<int>(result));
