@@ -22,10 +22,9 @@ int main(int argc, char** argv) {
   updater::CFileSystem fs(backend.platform());
   const auto start = std::chrono::steady_clock::now();
   updater::InstallJournal journal(backend.platform(), folder);
-  const std::int32_t result =
-      journal.Keep(folder + "\\tmp", folder)
-          ? fs.CopyFolderOrFile(folder + "\\tmp\\*.*", folder + "\\")
-          : updater::InstallJournal::kClash;
+  const std::int32_t result = journal.Keep(folder + "\\tmp", folder)
+                                  ? fs.CopyFolderOrFile(folder + "\\tmp\\*.*", folder + "\\")
+                                  : updater::InstallJournal::kClash;
   journal.Seal();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
