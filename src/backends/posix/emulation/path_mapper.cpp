@@ -1,5 +1,6 @@
 #include "backends/posix/emulation/path_mapper.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -55,6 +56,22 @@ fs::path PathMapper::Map(std::string_view corePath) const {
     const std::size_t next = std::min(s.find('/', pos), s.size());
     if (next > pos) parts.push_back(s.substr(pos, next - pos));
     pos = next + 1;
+  }
+
+  // Most paths, or at least their folders, exist as written; the walk below would then choose
+  // each component as written too, so one look at the disk settles them (an installation maps
+  // tens of thousands of paths).
+  const bool plain = std::none_of(parts.begin(), parts.end(),
+                                  [](const std::string& p) { return p == "." || p == ".."; });
+  if (plain && !parts.empty()) {
+    fs::path folder = out;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) folder /= parts[i];
+    std::error_code ec;
+    fs::path whole = folder / parts.back();
+    if (fs::exists(fs::symlink_status(whole, ec))) return whole;
+    if (parts.size() > 1 && fs::exists(fs::symlink_status(folder, ec))) {
+      return folder / MatchEntry(folder, parts.back());
+    }
   }
 
   // Once a component is missing, nothing below it exists: stop looking at the disk.
