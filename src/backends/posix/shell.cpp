@@ -154,8 +154,9 @@ std::error_code CopyData(int in, int out, off_t size) {
   return {};
 }
 
-// Replaces files for one shell operation. Each file is written to a temporary sibling and then
-// swapped into place, so a target is either the old file or the whole new one. The swap leaves
+// Copies files for one shell operation. A file that replaces another is written to a temporary
+// sibling and then swapped into place, so a target is either the old file or the whole new one;
+// a new file is written where it goes (a rename less per file). The swap leaves
 // the old file under the temporary name, and the next file is written into it: on file systems
 // where making and freeing inodes is dear (ext4 without a journal checks every recently freed
 // inode), an upgrade of thousands of files then costs no more than overwriting them in place.
@@ -181,17 +182,20 @@ class FileCopier {
     if (::fstat(in.get(), &sourceStat) != 0) return LastError();
     if (!S_ISREG(sourceStat.st_mode)) return std::make_error_code(std::errc::invalid_argument);
 
+    if (!targetExists) {
+      // Nothing is replaced: the file is written where it goes, as the Windows shell writes it.
+      // A copy that fails removes it; one cut short with the process is the installation's to
+      // undo.
+      Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+      if (out.get() >= 0) return Fill(in.get(), sourceStat, out, target);
+      if (errno != EEXIST) return LastError();
+      // It came meanwhile: it is replaced as any other.
+    }
     fs::path temp;
     Fd out(OpenTemp(target, temp));
     if (out.get() < 0) return LastError();
-    std::error_code ec = CopyData(in.get(), out.get(), sourceStat.st_size);
-    if (!ec && ::fchmod(out.get(), sourceStat.st_mode & 07777) != 0) ec = LastError();
-    const std::error_code closed = out.Close();
-    if (!ec) ec = closed;
-    if (ec) {
-      ::unlink(temp.c_str());
-      return ec;
-    }
+    std::error_code ec = Fill(in.get(), sourceStat, out, temp);
+    if (ec) return ec;
     if (targetExists && exchange_) {
       if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
         spare_ = temp;  // now the old file, free to be written over
@@ -207,6 +211,16 @@ class FileCopier {
   }
 
  private:
+  // Writes the source's content and mode into out and closes it; removes path when that fails.
+  static std::error_code Fill(int in, const struct stat& source, Fd& out, const fs::path& path) {
+    std::error_code ec = CopyData(in, out.get(), source.st_size);
+    if (!ec && ::fchmod(out.get(), source.st_mode & 07777) != 0) ec = LastError();
+    const std::error_code closed = out.Close();
+    if (!ec) ec = closed;
+    if (ec) ::unlink(path.c_str());
+    return ec;
+  }
+
   // A file open for writing under a temporary name beside target: the spare when it can be
   // reused safely, a new file otherwise.
   int OpenTemp(const fs::path& target, fs::path& temp) {
