@@ -1,5 +1,7 @@
 #include "backends/posix/emulation/path_mapper.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <system_error>
 #include <vector>
@@ -20,19 +22,21 @@ PathMapper::PathMapper(fs::path programFolder) : programFolder_(std::move(progra
 std::string PathMapper::MatchEntry(const fs::path& folder, const std::string& name) {
   std::error_code ec;
   if (fs::exists(fs::symlink_status(folder / name, ec))) return name;
-  fs::directory_iterator it(folder, ec);
-  if (ec) return name;
+  // Read with readdir: a copy looks a folder over for every file it makes.
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return name;
   // Directory order is arbitrary; pick the smallest matching name so the choice is stable.
   std::string best;
   bool found = false;
-  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-    if (ec) break;
-    const std::string entry = it->path().filename().string();
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view entry(e->d_name);
+    if (entry == "." || entry == "..") continue;
     if (text::EqualsNoCase(entry, name) && (!found || entry < best)) {
       best = entry;
       found = true;
     }
   }
+  ::closedir(dir);
   return found ? best : name;
 }
 
