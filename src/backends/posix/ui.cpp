@@ -12,27 +12,34 @@ namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
-// The text a control shows, and whether it is a progress bar.
-std::string TextOf(const ui::ControlModel& model, bool& progress) {
-  progress = false;
-  return std::visit(
-      [&progress](auto* c) -> std::string {
-        using T = std::remove_pointer_t<decltype(c)>;
-        if constexpr (std::is_same_v<T, ui::Label> || std::is_same_v<T, ui::CommandButton>) {
-          return c->Caption;
-        } else if constexpr (std::is_same_v<T, ui::TextBox>) {
-          return c->Text;
-        } else if constexpr (std::is_same_v<T, ui::CheckBox>) {
-          return std::to_string(c->Value);
-        } else if constexpr (std::is_same_v<T, ui::ProgressBar>) {
-          progress = true;
-          return std::to_string(c->Value) + "/" + std::to_string(c->Max);
-        } else {
-          return std::to_string(c->List.size()) + " rows";
-        }
-      },
-      model);
-}
+// The text a control shows: the string it holds (labels, buttons, text boxes), else one made from
+// its numbers. Held strings are compared where they are, not copied.
+class Shown {
+ public:
+  explicit Shown(const ui::ControlModel& model) {
+    std::visit(
+        [this](auto* c) {
+          using T = std::remove_pointer_t<decltype(c)>;
+          if constexpr (std::is_same_v<T, ui::Label> || std::is_same_v<T, ui::CommandButton>) {
+            held_ = &c->Caption;
+          } else if constexpr (std::is_same_v<T, ui::TextBox>) {
+            held_ = &c->Text;
+          } else if constexpr (std::is_same_v<T, ui::CheckBox>) {
+            made_ = std::to_string(c->Value);
+          } else if constexpr (std::is_same_v<T, ui::ProgressBar>) {
+            made_ = std::to_string(c->Value) + "/" + std::to_string(c->Max);
+          } else {
+            made_ = std::to_string(c->List.size()) + " rows";
+          }
+        },
+        model);
+  }
+  const std::string& text() const { return held_ != nullptr ? *held_ : made_; }
+
+ private:
+  const std::string* held_ = nullptr;
+  std::string made_;
+};
 
 }  // namespace
 
@@ -43,19 +50,20 @@ bool ConsoleUiHost::IsLoaded(const ui::Form& form) const {
 
 void ConsoleUiHost::Report(bool progressDue) {
   for (Loaded& l : loaded_) {
-    for (const ui::ControlLayout& c : l.form->Layout()) {
-      bool progress = false;
-      const std::string text = TextOf(c.model, progress);
-      auto it = l.shown.find(c.name);
-      if (it != l.shown.end() && it->second == text) continue;
-      if (progress && !progressDue && it != l.shown.end()) continue;
-      const bool first = it == l.shown.end();
-      l.shown[c.name] = text;
+    for (std::size_t i = 0; i < l.layout.size(); ++i) {
+      const ui::ControlLayout& c = l.layout[i];
+      std::optional<std::string>& known = l.shown[i];
+      if (known && !progressDue && std::holds_alternative<ui::ProgressBar*>(c.model)) continue;
+      const Shown shown(c.model);
+      const std::string& text = shown.text();
+      if (known && *known == text) continue;
+      const bool first = !known;
+      known = text;
       if (first) {
-        l.written.erase(c.name);
+        l.written[i] = false;
       } else {
         std::fprintf(err_, "%s.%s: %s\n", l.form->Name().c_str(), c.name.c_str(), text.c_str());
-        l.written.insert(c.name);
+        l.written[i] = true;
       }
     }
   }
@@ -64,16 +72,16 @@ void ConsoleUiHost::Report(bool progressDue) {
 
 void ConsoleUiHost::ReportAppearance(Loaded& l) {
   Report(true);
-  for (const ui::ControlLayout& c : l.form->Layout()) {
-    bool progress = false;
-    const std::string text = TextOf(c.model, progress);
+  for (std::size_t i = 0; i < l.layout.size(); ++i) {
+    const ui::ControlLayout& c = l.layout[i];
+    const std::string text = Shown(c.model).text();
     auto* const* list = std::get_if<ui::ListBox*>(&c.model);
     auto* const* label = std::get_if<ui::Label*>(&c.model);
     const bool unseen = c.hidden || text.empty() || (list != nullptr && (*list)->List.empty()) ||
                         (label != nullptr && !(*label)->Visible);
-    if (unseen || l.written.count(c.name) != 0) continue;
+    if (unseen || l.written[i]) continue;
     std::fprintf(err_, "%s.%s: %s\n", l.form->Name().c_str(), c.name.c_str(), text.c_str());
-    l.written.insert(c.name);
+    l.written[i] = true;
   }
   std::fflush(err_);
 }
@@ -96,7 +104,10 @@ void ConsoleUiHost::MsgBox(const std::string& text, ports::MsgIcon icon, const s
 
 void ConsoleUiHost::Show(ui::Form& form) {
   if (!IsLoaded(form)) {
-    loaded_.push_back({&form, {}, {}});
+    std::vector<ui::ControlLayout> layout = form.Layout();
+    const std::size_t count = layout.size();
+    loaded_.push_back({&form, std::move(layout), std::vector<std::optional<std::string>>(count),
+                       std::vector<bool>(count, false)});
     form.OnDestroy = [this](ui::Form* gone) {
       loaded_.erase(std::remove_if(loaded_.begin(), loaded_.end(),
                                    [gone](const Loaded& l) { return l.form == gone; }),

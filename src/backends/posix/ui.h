@@ -7,8 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
-#include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +33,11 @@ class ConsoleUiHost : public ports::UiHost {
  private:
   struct Loaded {
     ui::Form* form;
-    std::map<std::string, std::string> shown;  // control -> last text known
-    std::set<std::string> written;             // controls whose known text was written
+    // A form's controls stay the same while it is loaded; the download reports after every KiB,
+    // so they are listed once, and what is known of each is kept beside it.
+    std::vector<ui::ControlLayout> layout;
+    std::vector<std::optional<std::string>> shown;  // last text known
+    std::vector<bool> written;                      // whether the known text was written
   };
   // Writes the controls whose text changed; progress bars only when due or complete.
   void Report(bool progressDue);
