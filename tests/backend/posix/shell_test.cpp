@@ -4,7 +4,9 @@
 #include "backends/posix/shell.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <fstream>
 #include <iterator>
@@ -103,6 +105,21 @@ TEST_F(ShellTest, AFailedCopyLeavesTheTargetWhole) {
   EXPECT_EQ(Slurp(H("dst/a.txt")), "new a");
   EXPECT_TRUE(fs::is_directory(H("dst/b.txt")));
   // No temporary file stays behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(H("dst")), fs::directory_iterator()), 2);
+
+  // A new file whose copy fails half-way (here: past the size limit of the process) is removed.
+  Put("src/big.bin", std::string(64 * 1024, 'x'));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::int32_t result = Run(ports::FO_COPY, P("src\\big.bin"), P("dst\\"));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(result, 0);
+  EXPECT_FALSE(fs::exists(H("dst/big.bin")));
   EXPECT_EQ(std::distance(fs::directory_iterator(H("dst")), fs::directory_iterator()), 2);
 }
 
