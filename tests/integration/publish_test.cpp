@@ -12,7 +12,6 @@
 #include <openssl/params.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,12 +19,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "integration/program_folder.h"
 
 extern char** environ;
 
@@ -33,17 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
+using namespace program_folder;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos;
@@ -144,58 +133,21 @@ struct Result {
   std::string out, err;
 };
 
-class Publish : public testing::Test {
+class Publish : public ProgramFolderTest {
  protected:
+  Publish() : ProgramFolderTest("publish") {}
+
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "publish-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
+    ProgramFolderTest::SetUp();
     // nginx may serve as another user when started by root.
     fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
     site_ = root_ / "site";
-    prog_ = root_ / "program 中文";
-    fs::create_directories(prog_ / "DLL");
-    fs::create_directories(root_ / "Desktop");
-    fs::copy_file(AUTOUPDATE_PATH, prog_ / "autoupdate");
-    fs::copy_file(RAR_PATH, prog_ / "rar.exe");
-    fs::copy_file(REGSVR32_PATH, prog_ / "regsvr32");
-    Client(prog_ / "Trainova.dll", "1.0");
-    Sql("create table system (upserverurl text, indatetime datetime);"
-        "create table versions (version text, updatetime text, updatecmt text, versionT text);"
-        "create table projectList (project_No text, project_URL text);"
-        "insert into versions values ('1.0', 't1', '', '0');"
-        "insert into projectList values ('7', 'old');");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  void Client(const fs::path& at, const std::string& version) {
-    WriteFile(at, "#!/bin/sh\necho \"client " + version + " [$*]\" >>" +
-                      Quote(root_ / "client.log") + "\n");
-    fs::permissions(at, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-  }
-  void Sql(const std::string& statements) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((prog_ / "project.mdb").c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
   }
   std::string Versions() {
-    sqlite3* db = nullptr;
-    sqlite3_open((prog_ / "project.mdb").c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    std::string out;
-    sqlite3_prepare_v2(db,
-                       "select version||','||updatetime||','||updatecmt||','||versionT "
-                       "from versions order by rowid",
-                       -1, &st, nullptr);
-    while (sqlite3_step(st) == SQLITE_ROW) {
-      if (!out.empty()) out += "|";
-      out += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return out;
+    return Query(
+        "select version||','||updatetime||','||updatecmt||','||versionT from versions "
+        "order by rowid");
   }
   // A package with a client of `version` and a project file; its path.
   fs::path Package(const std::string& version) {
@@ -227,27 +179,9 @@ class Publish : public testing::Test {
     const Result r = Tool(args);
     ASSERT_EQ(r.status, 0) << r.err;
   }
-  void Ini(const std::string& server, const std::string& item = "",
-           const std::string& pubkey = "") {
-    std::string ini = "[initInfo]\r\nserver=" + server + "\r\nitem_id=" + item + "\r\n";
-    if (!pubkey.empty()) ini += "pubkey=" + pubkey + "\r\n";
-    WriteFile(prog_ / "client.ini", ini);
-  }
-  // Runs the updater; its exit status.
-  int Run() {
-    const std::string cmd = "cd " + Quote(root_) + " && HOME=" + Quote(root_) +
-                            " XDG_DESKTOP_DIR=" + Quote(root_ / "Desktop") + " timeout 60 " +
-                            Quote(prog_ / "autoupdate") + " </dev/null >stdout 2>stderr";
-    const int status = std::system(cmd.c_str());
-    ::usleep(300 * 1000);  // the client runs on after the updater ends
-    return WEXITSTATUS(status);
-  }
-  std::string Out() { return ReadFile(root_ / "stdout"); }
-  std::string Err() { return ReadFile(root_ / "stderr"); }
-  std::string ClientLog() { return ReadFile(root_ / "client.log"); }
   fs::path NginxRun() { return root_ / "nginx"; }
 
-  fs::path root_, site_, prog_;
+  fs::path site_;
 };
 
 int Count(const std::string& text, const std::string& what) {
@@ -374,7 +308,7 @@ TEST_F(Publish, ASignedReleaseCarriesTheSignatureOfTheServedBytes) {
   ASSERT_TRUE(line.starts_with("pubkey=")) << line;
   Release(v2, "2.0", "t2", {"--key", other.string()});
   Nginx nginx(site_, NginxRun());
-  Ini(nginx.Url(), "", line.substr(7, line.find('\n') - 7));
+  Ini(nginx.Url(), "", line.substr(0, line.find('\n')) + "\r\n");
   EXPECT_EQ(Run(), 0) << Err();
   EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
   EXPECT_EQ(ClientLog(), "client 2.0 []\n");

@@ -1,89 +1,33 @@
 // Whole runs of the Linux program in a program folder of its own against the reference server:
 // real files, a real SQLite project.mdb, the archiver and regsvr32 stand-ins, a demo client.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "contract/posix/update_server.h"
+#include "integration/program_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using namespace program_folder;
 
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-class WholeRun : public testing::Test {
+class WholeRun : public ProgramFolderTest {
  protected:
+  WholeRun() : ProgramFolderTest("whole-run") {}
+
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "whole-run-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    prog_ = root_ / "program 中文";
-    fs::create_directories(prog_ / "DLL");
-    fs::create_directories(root_ / "Desktop");
-    fs::copy_file(AUTOUPDATE_PATH, prog_ / "autoupdate");
-    fs::copy_file(RAR_PATH, prog_ / "rar.exe");
-    fs::copy_file(REGSVR32_PATH, prog_ / "regsvr32");
-    Client(prog_ / "Trainova.dll", "1.0");
-    Sql("create table system (upserverurl text, indatetime datetime);"
-        "create table versions (version text, updatetime text, updatecmt text, versionT text);"
-        "create table projectList (project_No text, project_URL text);"
-        "insert into versions values ('1.0', 't1', '', '0');"
-        "insert into projectList values ('7', 'old');");
+    ProgramFolderTest::SetUp();
     server_.Ensure();
     for (const char* name : {"version_no", "update_time", "soft_cmt", "fault"}) {
       fs::remove(server_.Data() / name);
     }
     fs::remove_all(server_.Data() / "uploads");
     Offer("1.0", "t1");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  void Client(const fs::path& at, const std::string& version) {
-    WriteFile(at, "#!/bin/sh\necho \"client " + version + " [$*]\" >>" +
-                      Quote(root_ / "client.log") + "\n");
-    fs::permissions(at, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
-  }
-  void Sql(const std::string& statements) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((prog_ / "project.mdb").c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    EXPECT_EQ(sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-        << (error != nullptr ? error : "");
-    sqlite3_free(error);
-    sqlite3_close(db);
-  }
-  std::string Query(const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open((prog_ / "project.mdb").c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    std::string out;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(st) == SQLITE_ROW) {
-        if (!out.empty()) out += "|";
-        const auto* text = sqlite3_column_text(st, 0);
-        out += text != nullptr ? reinterpret_cast<const char*>(text) : "NULL";
-      }
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return out;
   }
   void Offer(const std::string& version, const std::string& time) {
     WriteFile(server_.Data() / "version_no", version);
@@ -100,9 +44,6 @@ class WholeRun : public testing::Test {
     if (corrupt) cmd += " --truncate 100";
     ASSERT_EQ(std::system((cmd + " >/dev/null").c_str()), 0);
   }
-  void Ini(const std::string& server, const std::string& extra = "") {
-    WriteFile(prog_ / "client.ini", "[initInfo]\r\nserver=" + server + "\r\nitem_id=\r\n" + extra);
-  }
   // A new key pair in root_/name; its client.ini line.
   std::string Keygen(const std::string& name) {
     const std::string cmd = std::string(SIGN_PACKAGE_PATH) + " keygen " + Quote(root_ / name) +
@@ -116,21 +57,7 @@ class WholeRun : public testing::Test {
         std::string(SIGN_PACKAGE_PATH) + " sign " + Quote(root_ / keyName) + " " + Quote(package);
     ASSERT_EQ(std::system(cmd.c_str()), 0);
   }
-  // Runs the updater with input on its standard input; its exit status.
-  int Run(const std::string& input = "") {
-    WriteFile(root_ / "input", input);
-    const std::string cmd = "cd " + Quote(root_) + " && HOME=" + Quote(root_) +
-                            " XDG_DESKTOP_DIR=" + Quote(root_ / "Desktop") + " timeout 60 " +
-                            Quote(prog_ / "autoupdate") + " <input >stdout 2>stderr";
-    const int status = std::system(cmd.c_str());
-    ::usleep(300 * 1000);  // the client runs on after the updater ends
-    return WEXITSTATUS(status);
-  }
-  std::string Out() { return ReadFile(root_ / "stdout"); }
-  std::string Err() { return ReadFile(root_ / "stderr"); }
-  std::string ClientLog() { return ReadFile(root_ / "client.log"); }
 
-  fs::path root_, prog_;
   contract::UpdateServer server_;
 };
 
@@ -170,7 +97,7 @@ TEST_F(WholeRun, ASignedPackageIsInstalledOnlyWhenSignedByTheConfiguredKey) {
   for (const auto& row : rows) {
     Package();
     SignPackage(row.signer);
-    Ini(server_.Url(), pubkey);
+    Ini(server_.Url(), "", pubkey);
     fs::remove(root_ / "client.log");
     Sql("update versions set version = '1.0', updatetime = 't1';");
     EXPECT_EQ(Run(), 0) << Err();
