@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace wholerun {
 
@@ -39,6 +41,20 @@ inline std::filesystem::path ExecutableFolder() {
   wchar_t path[MAX_PATH * 2] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
   return std::filesystem::path(path).parent_path();
+}
+
+// The text of a log file once it holds what (without regard to case), or once timeout passed
+// without it; at once when what is empty.
+inline std::string WaitForText(const std::filesystem::path& log, const std::string& what,
+                               std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string text = ReadFile(log);
+  while (!what.empty() && Lower(text).find(Lower(what)) == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    text = ReadFile(log);
+  }
+  return text;
 }
 
 // The 32-bit system folder: SysWOW64 under WOW64, where the program puts components.

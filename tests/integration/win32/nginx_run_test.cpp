@@ -56,28 +56,11 @@ class NginxRun : public testing::Test {
   }
 
   std::string Column(const std::string& table, const std::string& column) {
-    for (const Table& t : ParseTables(ReadFile(prog_ / "project.mdb"))) {
-      if (t.name != table) continue;
-      const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
-      std::string out;
-      for (const auto& row : t.rows) {
-        if (!out.empty()) out += '|';
-        out += row.at(static_cast<std::size_t>(at)).value_or("NULL");
-      }
-      return out;
-    }
-    return "no table " + table;
+    return ColumnValues(ReadFile(prog_ / "project.mdb"), table, column);
   }
   // The event log of the stand-ins, once it holds what (or after 15 s without it).
   std::string Events(const std::string& what) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    std::string text = ReadFile(log_);
-    while (Lower(text).find(Lower(what)) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      text = ReadFile(log_);
-    }
-    return text;
+    return WaitForText(log_, what, std::chrono::seconds(15));
   }
   std::string ClientStarted(const std::string& version) {
     return "client " + version + " arguments=0 command=\"" + Utf8(prog_.wstring()) +

@@ -9,6 +9,7 @@
 // A "table NAME" line starts a table, the next line names its columns, each further line is a
 // row. In values a backslash is written \\, a tab \t, CR \r, LF \n; \N alone is Null.
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -124,6 +125,22 @@ inline std::vector<Table> ParseTables(const std::string& text) {
     }
   }
   return tables;
+}
+
+// The values of one column of a table in a file's text, "|" between rows, Null as NULL.
+inline std::string ColumnValues(const std::string& text, const std::string& table,
+                                const std::string& column) {
+  for (const Table& t : ParseTables(text)) {
+    if (t.name != table) continue;
+    const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
+    std::string out;
+    for (const auto& row : t.rows) {
+      if (!out.empty()) out += '|';
+      out += row.at(static_cast<std::size_t>(at)).value_or("NULL");
+    }
+    return out;
+  }
+  return "no table " + table;
 }
 
 }  // namespace wholerun

@@ -135,17 +135,7 @@ class WindowsWholeRun : public testing::Test {
   }
   // The values of one column of a table, "|" between rows, Null as NULL.
   std::string Column(const std::string& table, const std::string& column) {
-    for (const Table& t : ParseTables(ReadFile(prog_ / "project.mdb"))) {
-      if (t.name != table) continue;
-      const auto at = std::find(t.columns.begin(), t.columns.end(), column) - t.columns.begin();
-      std::string out;
-      for (const auto& row : t.rows) {
-        if (!out.empty()) out += '|';
-        out += row.at(static_cast<std::size_t>(at)).value_or("NULL");
-      }
-      return out;
-    }
-    return "no table " + table;
+    return ColumnValues(ReadFile(prog_ / "project.mdb"), table, column);
   }
   void Ini(const std::string& server, const std::string& itemId = "",
            const std::string& pubkey = "") {
@@ -175,14 +165,7 @@ class WindowsWholeRun : public testing::Test {
   // The event log of the stand-ins, once it holds what (or after timeout without it).
   std::string Events(const std::string& what = "",
                      std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string text = ReadFile(log_);
-    while (!what.empty() && Lower(text).find(Lower(what)) == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      text = ReadFile(log_);
-    }
-    return text;
+    return WaitForText(log_, what, timeout);
   }
   // The client's line as it must read: the quoted path and its trailing blank, no argument.
   std::string ClientStarted(const std::string& version) {
