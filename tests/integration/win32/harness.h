@@ -57,10 +57,15 @@ inline std::string WaitForText(const std::filesystem::path& log, const std::stri
   return text;
 }
 
-// The 32-bit system folder: SysWOW64 under WOW64, where the program puts components.
+// Where the program under test puts components. It is built for the same architecture as this
+// test: the i686 program under WOW64 uses SysWOW64, a 64-bit (or a native 32-bit) one System32.
 inline std::filesystem::path SystemFolder() {
   wchar_t path[MAX_PATH] = {};
-  if (GetSystemWow64DirectoryW(path, MAX_PATH) == 0) GetSystemDirectoryW(path, MAX_PATH);
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64 ||
+      GetSystemWow64DirectoryW(path, MAX_PATH) == 0) {
+    GetSystemDirectoryW(path, MAX_PATH);
+  }
   return path;
 }
 
