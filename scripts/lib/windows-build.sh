@@ -24,7 +24,7 @@ choose_windows_build() {
               windows_arch=i686 windows_reason="this host runs 32-bit programs"
             else
               windows_arch=x86_64
-              windows_reason="this host cannot run 32-bit programs (wine's i386 loader fails)"
+              windows_reason="this host cannot run 32-bit programs: wine's i386 loader fails"
             fi ;;
     *)      echo "AUTOUPDATE_WINDOWS_ARCH must be i686 or x86_64" >&2
             return 1 ;;
