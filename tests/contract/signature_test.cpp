@@ -110,6 +110,9 @@ TEST_F(SignedPackageTest, OnlyAPackageSignedByTheConfiguredKeyIsKept) {
       {"missing signature", kKey, std::nullopt, false},
       {"wrong key", kOtherKey, std::string(kSignature), false},
       {"malformed key", std::string(kKey).substr(4), std::string(kSignature), false},
+      // 64 bytes, but not a point of the curve: refused whatever the backend reports for it.
+      {"key off the curve", std::string(kKey).substr(0, 84) + "Ow==", std::string(kSignature),
+       false},
       {"garbage signature", kKey, std::string("not a signature"), false},
       {"empty signature", kKey, std::string(), false},
       {"signature twice", kKey, std::string(kSignature) + kSignature, false},

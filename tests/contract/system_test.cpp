@@ -37,8 +37,17 @@ TEST_F(ContractTest, AFolderIsClaimedByOneHolderAtATimeWhateverItsSpelling) {
   EXPECT_EQ(pf().instances->Claim(P("Prog")), nullptr);
   EXPECT_EQ(pf().instances->Claim(P("PROG") + "\\"), nullptr);
   EXPECT_NE(pf().instances->Claim(P("other")), nullptr);
+  // A program started meanwhile (the client) must not keep the folder claimed after the
+  // updater is gone.
+  const std::string program = TheEnv().ChildProgram();
+  const auto child = pf().processes->Start("\"" + program + "\" --sleep-ms 1500",
+                                           ports::ShowState::MinimizedFocus);
+  auto running = pf().processes->OpenProcess(ports::SYNCHRONIZE, child);
+  ASSERT_NE(running, nullptr);
   first.reset();
   EXPECT_NE(pf().instances->Claim(P("prog")), nullptr);
+  EXPECT_EQ(running->Wait(0), ports::WAIT_TIMEOUT) << "the child ended too early to tell";
+  running->Wait(ports::INFINITE);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -289,10 +290,21 @@ TEST_F(Publish, ASignedReleaseCarriesTheSignatureOfTheServedBytes) {
   ASSERT_EQ(made.status, 0) << made.err;
   ASSERT_TRUE(made.out.starts_with("pubkey=")) << made.out;
   const std::string pubkey = made.out.substr(7, made.out.find('\n') - 7);
-  EXPECT_EQ(Tool({"--make-key", key.string()}).status, 1) << "an existing key is never replaced";
+  const Result again = Tool({"--make-key", key.string()});
+  EXPECT_EQ(again.status, 1) << "an existing key is never replaced";
+  EXPECT_EQ(again.out, "") << "nothing for `>> client.ini` to append";
 
+  // Under a private umask the site is still readable by a web server running as another user.
   const fs::path v2 = Package("2.0");
+  const mode_t umask = ::umask(077);
   Release(v2, "2.0", "t2", {"--key", key.string()});
+  ::umask(umask);
+  EXPECT_EQ(fs::status(site_).permissions() & fs::perms::others_exec, fs::perms::others_exec);
+  for (const auto& e : fs::recursive_directory_iterator(site_)) {
+    const fs::perms need =
+        e.is_directory() ? fs::perms::others_read | fs::perms::others_exec : fs::perms::others_read;
+    EXPECT_EQ(e.status().permissions() & need, need) << e.path();
+  }
   const std::string sig = ReadFile(site_ / "uploads" / "soft" / "setup.rar.sig");
   EXPECT_TRUE(Verifies(pubkey, ReadFile(v2), sig)) << sig;
   EXPECT_FALSE(Verifies(pubkey, ReadFile(v2) + "x", sig));
@@ -337,6 +349,11 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
 }
 
 TEST_F(Publish, ABadReleaseIsRefusedWithItsReasonAndWritesNothing) {
+  for (const std::string help : {"--help", "-h"}) {
+    const Result r = Tool({help});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("usage: publish")) << r.out;
+  }
   const fs::path good = Package("2.0");
   Release(good, "1.0", "t1");
   const auto before = Snapshot(site_);
@@ -412,6 +429,18 @@ TEST_F(Publish, ABadReleaseIsRefusedWithItsReasonAndWritesNothing) {
     EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
     EXPECT_EQ(Snapshot(site_), before) << reason;
   }
+
+  // A release that passes the checks but cannot be put in place (a folder holds the package's
+  // name) leaves the previous release's pages as they were.
+  const fs::path served = site_ / "uploads" / "soft" / "setup.rar";
+  fs::remove(served);
+  WriteFile(served / "x", "");
+  const auto blocked = Snapshot(site_);
+  const Result failed = Tool({"--site", site_.string(), "--package", g, "--version", "3.0",
+                              "--time", "t3", "--any-archive"});
+  EXPECT_EQ(failed.status, 1) << failed.err;
+  EXPECT_EQ(Snapshot(site_), blocked);
+  fs::remove_all(served);
 
   // The same checks pass a RAR package and a description file (blanks around its keys and values
   // dropped); the option wins over the file.

@@ -76,6 +76,8 @@ TEST_F(WholeRun, ANewerVersionIsInstalledRecordedAndStarted) {
   Ini(server_.Url());
   EXPECT_EQ(Run(), 0) << Err();
   EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  // The upgrade window stays hidden: only what changed is written, never the window itself.
+  EXPECT_EQ(Err().find("frmUpgrade.Label3:"), std::string::npos) << Err();
   EXPECT_EQ(Query("select version||','||updatetime||','||updatecmt from versions"), "2.0,t2,说明");
   EXPECT_EQ(ReadFile(prog_ / "7" / "题库.txt"), "题库");
   EXPECT_EQ(ClientLog(), "client 2.0 []\n");
@@ -175,6 +177,16 @@ TEST_F(WholeRun, ASecondStartInTheSameFolderStepsAsideAtOnce) {
   EXPECT_LT(took, std::chrono::milliseconds(1500));
   EXPECT_EQ(ReadFile(root_ / "stdout2"), "");
   EXPECT_EQ(ReadFile(root_ / "stderr2"), "");  // not even the please-wait window
+
+  // The first shows its window as it stands, while it still waits for the package.
+  const std::string appeared = "frmUpgrade.Label3: 下载进度：\n";
+  for (int i = 0; i < 40 && Err().find(appeared) == std::string::npos; ++i) ::usleep(50 * 1000);
+  const std::string err = Err();
+  const std::size_t at = err.find(appeared);
+  ASSERT_NE(at, std::string::npos) << err;
+  EXPECT_NE(err.find("frmUpgrade.Label2: 最新程序版本：2.0\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("frmUpgrade.ProgressBar1: 0/100", at), std::string::npos) << err;
+  EXPECT_EQ(err.substr(0, at).find("升级下载完成"), std::string::npos) << err;
 
   for (int i = 0; i < 400 && ReadFile(root_ / "status").empty(); ++i) ::usleep(50 * 1000);
   ::usleep(300 * 1000);

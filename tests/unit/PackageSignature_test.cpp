@@ -40,6 +40,9 @@ TEST(Base64, OnlyExactly64BytesAreAKeyOrASignature) {
   ASSERT_TRUE(Decode64ByteValue(b64of64));
   EXPECT_EQ(Decode64ByteValue(b64of64)->size(), 64u);
   EXPECT_FALSE(Decode64ByteValue(b64of64 + "AAAA"));
+  // Well-formed base64 of 65 and 66 bytes: refused for their length alone.
+  EXPECT_FALSE(Decode64ByteValue(std::string(84, 'A') + "AAA="));
+  EXPECT_FALSE(Decode64ByteValue(std::string(88, 'A')));
 }
 
 class SignedInstall : public testing::Test {

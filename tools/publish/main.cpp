@@ -5,6 +5,7 @@
 //           [--comment TEXT] [--servers TEXT] [--prefix ITEM_ID] [--encoding utf-8|gbk]
 //           [--key KEY.pem] [--any-archive]
 //   publish --make-key KEY.pem
+//   publish --help
 //
 // The release description comes from FILE (key=value lines: version, time, comment, servers)
 // and the options, an option winning over the same key of the file. Everything is checked
@@ -35,7 +36,8 @@ const char kUsage[] =
     "usage: publish --site DIR --package SETUP.RAR [--release FILE] [--version V] [--time T]\n"
     "               [--comment TEXT] [--servers TEXT] [--prefix ITEM_ID] [--encoding utf-8|gbk]\n"
     "               [--key KEY.pem] [--any-archive]\n"
-    "       publish --make-key KEY.pem\n";
+    "       publish --make-key KEY.pem\n"
+    "       publish --help\n";
 
 struct Options {
   fs::path site, package, release_file, key, make_key;
@@ -43,6 +45,7 @@ struct Options {
   std::string prefix;
   std::string encoding = "utf-8";
   bool any_archive = false;
+  bool help = false;
 };
 
 struct UsageError {
@@ -53,6 +56,10 @@ Options ParseCommandLine(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+      return o;
+    }
     if (arg == "--any-archive") {
       o.any_archive = true;
       continue;
@@ -130,9 +137,24 @@ void CheckPackage(const Options& o, std::vector<std::string>& problems) {
   }
 }
 
+// The web server usually runs as another user: what the site holds must be readable by it
+// whatever the publisher's umask.
+constexpr fs::perms kFileMode =
+    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+constexpr fs::perms kFolderMode =
+    kFileMode | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+
+// Makes folder and the missing folders above it, each open to the web server. Folders that
+// exist are left as their owner made them.
+void CreateFolders(const fs::path& folder) {
+  if (folder.empty() || fs::is_directory(folder)) return;
+  CreateFolders(folder.parent_path());
+  if (fs::create_directory(folder)) fs::permissions(folder, kFolderMode);
+}
+
 // Writes `bytes` beside `target` and renames it into place, so a client never reads half a file.
 void WriteAtomically(const fs::path& target, const std::string& bytes) {
-  fs::create_directories(target.parent_path());
+  CreateFolders(target.parent_path());
   const fs::path temp = target.parent_path() /
                         ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()));
   {
@@ -144,6 +166,7 @@ void WriteAtomically(const fs::path& target, const std::string& bytes) {
       throw std::runtime_error("cannot write " + target.string());
     }
   }
+  fs::permissions(temp, kFileMode);
   fs::rename(temp, target);
 }
 
@@ -193,10 +216,9 @@ int Publish(const Options& o) {
   const fs::path signature = folder / "setup.rar.sig";
   const fs::path temp = folder / (".setup.rar.tmp-" + std::to_string(::getpid()));
   try {
-    fs::create_directories(folder);
+    CreateFolders(folder);
     fs::copy_file(o.package, temp, fs::copy_options::overwrite_existing);
-    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                              fs::perms::others_read);
+    fs::permissions(temp, kFileMode);
     // Signed from the copy, so the signature is over exactly the bytes that are served.
     const std::string sig = signer ? signer->Sign(temp) + "\n" : "";
     fs::rename(temp, package);
@@ -236,9 +258,16 @@ int main(int argc, char** argv) {
     std::cerr << "publish: " << e.message << "\n" << kUsage;
     return 2;
   }
+  if (options.help) {
+    std::cout << kUsage;
+    return 0;
+  }
   if (!options.make_key.empty()) {
     try {
-      std::cout << "pubkey=" << publish::MakeKey(options.make_key) << "\n";
+      // Made before anything is printed: a failure leaves standard output empty, so that
+      // `>> client.ini` never appends a broken line.
+      const std::string pubkey = publish::MakeKey(options.make_key);
+      std::cout << "pubkey=" << pubkey << "\n";
       return 0;
     } catch (const publish::SigningError& e) {
       std::cerr << "publish: " << e.message << "\n";

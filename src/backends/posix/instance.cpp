@@ -2,18 +2,18 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace updater::posix {
 
-namespace {
-
 class HeldFile final : public ports::InstanceLocks::Held {
  public:
-  explicit HeldFile(int fd) : fd_(fd) {}
+  HeldFile(int fd, PosixInstanceLocks* locks) : fd_(fd), locks_(locks) {}
   ~HeldFile() override {
+    if (locks_ != nullptr) locks_->Forget(fd_);
     if (fd_ >= 0) ::close(fd_);
   }
   HeldFile(const HeldFile&) = delete;
@@ -21,7 +21,21 @@ class HeldFile final : public ports::InstanceLocks::Held {
 
  private:
   int fd_;
+  PosixInstanceLocks* locks_;
 };
+
+namespace {
+
+// Asks the holder of the lock file to show its window: the file grows by one byte.
+void RequestShow(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return;  // a read-only lock file: the first one cannot be asked
+  ssize_t written;
+  do {
+    written = ::write(fd, "\n", 1);
+  } while (written < 0 && errno == EINTR);
+  ::close(fd);
+}
 
 }  // namespace
 
@@ -32,7 +46,7 @@ std::unique_ptr<ports::InstanceLocks::Held> PosixInstanceLocks::Claim(const std:
   if (fd < 0) fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   // Without a lock file (a read-only folder without one) nothing can be locked; the run goes on
   // as it would without this check.
-  if (fd < 0) return std::make_unique<HeldFile>(-1);
+  if (fd < 0) return std::make_unique<HeldFile>(-1, nullptr);
   int locked;
   do {
     locked = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -40,10 +54,28 @@ std::unique_ptr<ports::InstanceLocks::Held> PosixInstanceLocks::Claim(const std:
   if (locked != 0) {
     const bool heldElsewhere = errno == EWOULDBLOCK;
     ::close(fd);
-    if (heldElsewhere) return nullptr;
-    return std::make_unique<HeldFile>(-1);
+    if (!heldElsewhere) return std::make_unique<HeldFile>(-1, nullptr);
+    RequestShow(file);
+    return nullptr;
   }
-  return std::make_unique<HeldFile>(fd);
+  // Requests left by the starts of earlier holders are not for this one. (A read-only lock file
+  // keeps its length; only growth counts.)
+  [[maybe_unused]] const int truncated = ::ftruncate(fd, 0);
+  struct stat st {};
+  watched_ = fd;
+  seen_ = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+  return std::make_unique<HeldFile>(fd, this);
+}
+
+bool PosixInstanceLocks::ShowRequested() {
+  struct stat st {};
+  if (watched_ < 0 || ::fstat(watched_, &st) != 0 || st.st_size <= seen_) return false;
+  seen_ = st.st_size;
+  return true;
+}
+
+void PosixInstanceLocks::Forget(int fd) {
+  if (fd == watched_) watched_ = -1;
 }
 
 }  // namespace updater::posix

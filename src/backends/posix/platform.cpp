@@ -26,6 +26,7 @@ PosixPlatform::PosixPlatform(std::string programFolder)
   platform_.instances = &instances_;
   platform_.signatures = &signatures_;
   io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
+  ui_.WatchShowRequests([this] { return instances_.ShowRequested(); });
 }
 
 }  // namespace updater::posix

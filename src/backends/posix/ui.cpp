@@ -91,6 +91,11 @@ void ConsoleUiHost::DoEvents() {
   const bool due = now - lastProgress_ >= kProgressInterval;
   if (due) lastProgress_ = now;
   Report(due);
+  // A second start during the automatic run: what the hidden window shows appears on the
+  // console, as it would appear on the screen.
+  if (due && showRequested_ && showRequested_()) {
+    for (Loaded& l : loaded_) ReportAppearance(l);
+  }
 }
 
 void ConsoleUiHost::MsgBox(const std::string& text, ports::MsgIcon icon, const std::string& title) {

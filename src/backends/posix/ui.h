@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ class ConsoleUiHost : public ports::UiHost {
   [[noreturn]] void End() override;
   [[noreturn]] void ReportRuntimeError(int number, const std::string& description) override;
   ports::DateTime Now() override;
+
+  // Asked now and then while the program works: true when a later start wants the windows
+  // shown. The windows being loaded then appear as they stand.
+  void WatchShowRequests(std::function<bool()> requested) { showRequested_ = std::move(requested); }
 
  private:
   struct Loaded {
@@ -53,6 +58,7 @@ class ConsoleUiHost : public ports::UiHost {
   std::FILE* err_;
   std::vector<Loaded> loaded_;
   std::chrono::steady_clock::time_point lastProgress_{};
+  std::function<bool()> showRequested_;
 };
 
 }  // namespace updater::posix

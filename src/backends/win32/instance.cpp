@@ -6,17 +6,17 @@
 
 #include "backends/win32/ansi.h"
 #include "backends/win32/windows_api.h"
+#include "ports/system.h"
 
 namespace updater::win32 {
 
-namespace {
-
-constexpr wchar_t kFormClass[] = L"AutoUpdateForm";
-
 class HeldMutex final : public ports::InstanceLocks::Held {
  public:
-  HeldMutex(HANDLE mutex, HANDLE mapping) : mutex_(mutex), mapping_(mapping) {}
+  HeldMutex(HANDLE mutex, HANDLE mapping, HANDLE event, Win32InstanceLocks* locks)
+      : mutex_(mutex), mapping_(mapping), event_(event), locks_(locks) {}
   ~HeldMutex() override {
+    if (locks_ != nullptr) locks_->Forget(event_);
+    if (event_ != nullptr) CloseHandle(event_);
     if (mapping_ != nullptr) CloseHandle(mapping_);
     if (mutex_ != nullptr) CloseHandle(mutex_);
   }
@@ -26,7 +26,13 @@ class HeldMutex final : public ports::InstanceLocks::Held {
  private:
   HANDLE mutex_;
   HANDLE mapping_;
+  HANDLE event_;
+  Win32InstanceLocks* locks_;
 };
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"AutoUpdateForm";
 
 // The id of the first updater, where it published one in this session; 0 otherwise.
 DWORD PublishedProcess(const std::wstring& name) {
@@ -69,9 +75,17 @@ BOOL CALLBACK VisitWindow(HWND hwnd, LPARAM param) {
   return FALSE;
 }
 
-// Brings the first updater's window (or the message box it waits on) to the front.
-void ShowFirst(DWORD pid) {
+// Asks the first updater to show its window, which it keeps hidden during the automatic run,
+// and brings its window (or the message box it waits on) to the front.
+void ShowFirst(DWORD pid, const std::wstring& eventName) {
   if (pid == 0 || pid == GetCurrentProcessId()) return;
+  // This process was started by the user and may take the foreground: it lets the first one
+  // take it in its place.
+  AllowSetForegroundWindow(pid);
+  if (HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str())) {
+    SetEvent(event);
+    CloseHandle(event);
+  }
   Search search;
   search.pid = pid;
   EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&search));
@@ -107,11 +121,12 @@ std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std:
   const std::wstring key = FolderKey(folder);
   const std::wstring mutexName = L"Global\\AutoUpdate-" + key;
   const std::wstring windowName = L"Local\\AutoUpdate-" + key + L"-process";
+  const std::wstring eventName = L"Local\\AutoUpdate-" + key + L"-show";
   HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
   const DWORD error = GetLastError();
   if (mutex != nullptr && error == ERROR_ALREADY_EXISTS) {
     CloseHandle(mutex);
-    ShowFirst(PublishedProcess(windowName));
+    ShowFirst(PublishedProcess(windowName), eventName);
     return nullptr;
   }
   if (mutex == nullptr) {
@@ -124,9 +139,20 @@ std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std:
       if (existing != nullptr || openError == ERROR_ACCESS_DENIED) return nullptr;
     }
     // No mutex could be made: nothing can be locked, and the run goes on as it would without.
-    return std::make_unique<HeldMutex>(nullptr, nullptr);
+    return std::make_unique<HeldMutex>(nullptr, nullptr, nullptr, nullptr);
   }
-  return std::make_unique<HeldMutex>(mutex, Publish(windowName));
+  // Auto-reset: each request is seen once.
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, eventName.c_str());
+  showEvent_ = event;
+  return std::make_unique<HeldMutex>(mutex, Publish(windowName), event, this);
+}
+
+bool Win32InstanceLocks::ShowRequested() {
+  return showEvent_ != nullptr && WaitForSingleObject(showEvent_, 0) == ports::WAIT_OBJECT_0;
+}
+
+void Win32InstanceLocks::Forget(void* event) {
+  if (event == showEvent_) showEvent_ = nullptr;
 }
 
 }  // namespace updater::win32

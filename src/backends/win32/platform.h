@@ -37,6 +37,7 @@ class Win32Platform {
     platform_.instances = &instances_;
     platform_.signatures = &signatures_;
     io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
+    ui_.WatchShowRequests([this] { return instances_.ShowRequested(); });
   }
   Win32Platform(const Win32Platform&) = delete;
   Win32Platform& operator=(const Win32Platform&) = delete;

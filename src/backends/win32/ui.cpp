@@ -16,6 +16,8 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 constexpr auto kTightGap = std::chrono::milliseconds(2);
 constexpr int kTightCalls = 64;
 constexpr auto kTightPumpInterval = std::chrono::milliseconds(5);
+// How often the work looks for a later start's request to show the windows.
+constexpr auto kShowCheckInterval = std::chrono::milliseconds(200);
 
 // Keys for the forms' windows go through the dialog manager, so Tab moves between controls.
 void Dispatch(MSG& msg) {
@@ -30,6 +32,7 @@ void Dispatch(MSG& msg) {
 struct Win32UiHost::Loaded {
   ui::Form* form = nullptr;
   std::unique_ptr<FormWindow> window;
+  bool loading = false;  // its Form_Load runs
   bool unloading = false;
 };
 
@@ -69,6 +72,10 @@ void Win32UiHost::DoEvents() {
   lastCall_ = now;
   if (tightCalls_ > kTightCalls && now - lastPump_ < kTightPumpInterval) return;
   lastPump_ = now;
+  if (showRequested_ && now - lastShowCheck_ >= kShowCheckInterval) {
+    lastShowCheck_ = now;
+    if (showRequested_()) ShowLoading();
+  }
   // The windows are brought up to date first, so that the pump below paints the new state.
   Refresh(false);
   MSG msg;
@@ -107,13 +114,16 @@ void Win32UiHost::Show(ui::Form& form) {
                                    [gone](const auto& e) { return e->form == gone; }),
                     loaded_.end());
     };
-    // The upgrade window's load runs the whole automatic run; it is not seen meanwhile.
+    // The upgrade window's load runs the whole automatic run; it is not seen meanwhile, unless
+    // a later start asks for it.
+    loaded_.back()->loading = true;
     form.Form_Load();
+    if (Loaded* l = Find(form)) l->loading = false;
   }
   Loaded* l = Find(form);
   if (l == nullptr) return;  // unloaded during its load
-  const bool first = !l->window;
-  if (first) l->window = std::make_unique<FormWindow>(form, *this);
+  const bool first = !l->window || !l->window->Visible();
+  if (!l->window) l->window = std::make_unique<FormWindow>(form, *this);
   form.Form_Activate();
   // Activation may change the form (the please-wait window sizes itself to its text).
   l = Find(form);
@@ -174,7 +184,33 @@ void Win32UiHost::OnClick(ui::Form& form, const std::string& control) {
   Refresh(true);
 }
 
+void Win32UiHost::ShowLoading() {
+  // A window the user can see already (the server-address dialog, say) is the one to bring to
+  // the front; the hidden one appears only when nothing shows.
+  HWND shown = nullptr;
+  for (const auto& l : loaded_) {
+    if (l->window && l->window->Visible()) shown = l->window->hwnd();
+  }
+  if (shown != nullptr) {
+    SetForegroundWindow(GetLastActivePopup(shown));
+    return;
+  }
+  for (const auto& l : loaded_) {
+    if (!l->loading || l->unloading) continue;
+    if (!l->window) l->window = std::make_unique<FormWindow>(*l->form, *this);
+    l->window->Relayout();
+    l->window->Refresh(true);
+    l->window->ShowCentred();
+  }
+}
+
 void Win32UiHost::OnClose(ui::Form& form) {
+  // Closing a window shown while its form still works (a download, an installation) hides it:
+  // the work goes on unseen as it would have, and is never cut off midway.
+  if (Loaded* l = Find(form); l != nullptr && l->loading && l->window) {
+    ShowWindow(l->window->hwnd(), SW_HIDE);
+    return;
+  }
   Unload(form);
   // A window without a close handler of its own (the upgrade window) ends the program with it.
   const bool anyWindow = std::any_of(loaded_.begin(), loaded_.end(),

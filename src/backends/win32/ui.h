@@ -2,6 +2,7 @@
 // The window system of the product: message pumping, message boxes and the forms' windows.
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,11 @@ class Win32UiHost : public ports::UiHost {
   // loaded.
   HWND__* WindowOf(const ui::Form& form) const;
 
+  // Asked now and then while the program works: true when a later start wants the windows
+  // shown. A form still in its Form_Load (the upgrade window during the automatic run) then
+  // gets its window, shown as it stands, in front.
+  void WatchShowRequests(std::function<bool()> requested) { showRequested_ = std::move(requested); }
+
  private:
   friend class FormWindow;
   struct Loaded;
@@ -43,14 +49,19 @@ class Win32UiHost : public ports::UiHost {
   void Refresh(bool forced);
   // A click on a control of a form's window: the typed texts go into the models first.
   void OnClick(ui::Form& form, const std::string& control);
-  // The close box: the form is unloaded; closing the last window ends the program.
+  // The close box: the form is unloaded; closing the last window ends the program. A window
+  // shown on request while its form is still loading is only hidden again.
   void OnClose(ui::Form& form);
+  // Shows the windows of the forms still loading, as their controls stand.
+  void ShowLoading();
 
   std::vector<std::unique_ptr<Loaded>> loaded_;
   std::chrono::steady_clock::time_point lastProgress_{};
   std::chrono::steady_clock::time_point lastCall_{};  // of DoEvents
   std::chrono::steady_clock::time_point lastPump_{};
   int tightCalls_ = 0;  // DoEvents calls in a row, each right after the one before
+  std::function<bool()> showRequested_;
+  std::chrono::steady_clock::time_point lastShowCheck_{};
 };
 
 }  // namespace updater::win32

@@ -300,6 +300,42 @@ TEST_F(WindowsWholeRun, ANewerVersionIsInstalledEverywhereRecordedAndStarted) {
   EXPECT_NE(Events(twice).find(twice), std::string::npos) << Events();
 }
 
+TEST_F(WindowsWholeRun, ASecondStartDuringTheDownloadShowsTheHiddenWindow) {
+  Offer("2.0", "t2");
+  Serve(Package());
+  WriteFile(data_ / "fault", "setup.rar delay 4000\n");
+  const fs::path log = data_ / "requests.log";
+  const std::size_t mark = ReadFile(log).size();
+  auto run = Start();
+  for (int i = 0; i < 300 && ReadFile(log).find("setup.rar", mark) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_NE(ReadFile(log).find("setup.rar", mark), std::string::npos) << "no download began";
+
+  // The second start ends at once, showing nothing of its own; the first shows its window as
+  // it stands while the package is still on its way.
+  auto second = Start();
+  ExpectExit(*second);
+  EXPECT_TRUE(second->seen().empty()) << second->SeenSummary();
+  HWND window = ExpectWindow(*run, "自动升级程序");
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(VisibleChildWithText(window, "最新程序版本：2.0"), nullptr)
+      << testing::PrintToString(VisibleTexts(window));
+  EXPECT_NE(VisibleChildWithText(window, "下载进度："), nullptr);
+  EXPECT_FALSE(fs::exists(prog_ / "tmp" / "Trainova.dll")) << "the package is not there yet";
+  Shot(window, "upgrade-downloading");
+
+  // Closing the window while the work goes on only hides it: the run ends as without the
+  // second start, never cut off midway.
+  Close(window);
+  PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-complete-shown"));
+  ExpectExit(*run);
+  EXPECT_EQ(Column("versions", "version"), "2.0");
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+  const std::string requests = ReadFile(log).substr(mark);
+  EXPECT_EQ(requests.find("setup.rar"), requests.rfind("setup.rar")) << requests;
+}
+
 TEST_F(WindowsWholeRun, ASignedPackageIsInstalledOnlyWithAValidSignature) {
   const std::string package = MakeTar({{"initSystem/", ""},
                                        {"initSystem/题库.txt", "题库"},
