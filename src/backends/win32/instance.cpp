@@ -103,10 +103,17 @@ std::wstring Win32InstanceLocks::FolderKey(const std::string& folder) {
   return text;
 }
 
+namespace {
+std::wstring MutexName(const std::wstring& key) { return L"Global\\AutoUpdate-" + key; }
+std::wstring WindowName(const std::wstring& key) {
+  return L"Local\\AutoUpdate-" + key + L"-process";
+}
+}  // namespace
+
 std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std::string& folder) {
   const std::wstring key = FolderKey(folder);
-  const std::wstring mutexName = L"Global\\AutoUpdate-" + key;
-  const std::wstring windowName = L"Local\\AutoUpdate-" + key + L"-process";
+  const std::wstring mutexName = MutexName(key);
+  const std::wstring windowName = WindowName(key);
   HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
   const DWORD error = GetLastError();
   if (mutex != nullptr && error == ERROR_ALREADY_EXISTS) {
@@ -127,6 +134,12 @@ std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std:
     return std::make_unique<HeldMutex>(nullptr, nullptr);
   }
   return std::make_unique<HeldMutex>(mutex, Publish(windowName));
+}
+
+std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Join(const std::string& folder) {
+  const std::wstring key = FolderKey(folder);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, MutexName(key).c_str());
+  return std::make_unique<HeldMutex>(mutex, Publish(WindowName(key)));
 }
 
 }  // namespace updater::win32

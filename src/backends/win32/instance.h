@@ -13,6 +13,9 @@ namespace updater::win32 {
 class Win32InstanceLocks final : public ports::InstanceLocks {
  public:
   std::unique_ptr<Held> Claim(const std::string& folder) override;
+  // Holds the mutex beside the process that waits (so the lock outlives whichever ends first)
+  // and publishes this process as the one to bring to the front.
+  std::unique_ptr<Held> Join(const std::string& folder) override;
 
   // The part of the object names that stands for folder: a hash of its full path in lower case
   // (a '\' may not appear in such a name). Exposed for tests.
