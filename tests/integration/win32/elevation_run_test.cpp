@@ -98,6 +98,7 @@ class ElevationRun : public testing::Test {
                              {{"1.0", "t1", "", "0"}}},
                             {"projectList", {"project_No", "project_URL"}, {}}}));
     WriteFile(prog_ / "client.ini", "[initInfo]\r\nserver=" + url_ + "\r\n");
+    fs::remove(data_ / "fault");  // left by another suite of the same server
     fs::remove_all(data_ / "uploads");
     Offer("1.0", "t1");
   }
