@@ -6,8 +6,8 @@
 
 namespace updater::app {
 
-int RunWindowsProgram(ports::Database* database) {
-  win32::Win32Platform backend(database);
+int RunWindowsProgram(ports::Database* database, win32::Win32Rights* rights) {
+  win32::Win32Platform backend(database, rights);
   Platform& pf = backend.platform();
   // A second updater in the same folder steps aside before it touches anything.
   const auto claim = SingleInstance::Claim(pf);

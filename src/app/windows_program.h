@@ -5,11 +5,15 @@
 namespace updater::ports {
 class Database;
 }
+namespace updater::win32 {
+class Win32Rights;
+}
 
 namespace updater::app {
 
-// Runs the updater in the folder of the executable; database null means ADO with Jet. Returns
-// the exit status when the windows end without ending the process themselves.
-int RunWindowsProgram(ports::Database* database = nullptr);
+// Runs the updater in the folder of the executable; database null means ADO with Jet, rights
+// null the backend's own. Returns the exit status when the windows end without ending the
+// process themselves.
+int RunWindowsProgram(ports::Database* database = nullptr, win32::Win32Rights* rights = nullptr);
 
 }  // namespace updater::app

@@ -5,6 +5,7 @@
 #include "ports/database.h"
 #include "ports/instance.h"
 #include "ports/net.h"
+#include "ports/rights.h"
 #include "ports/signatures.h"
 #include "ports/system.h"
 #include "ports/transfer.h"
@@ -27,6 +28,10 @@ struct Platform {
   ports::InstanceLocks* instances = nullptr;
   // Null where no signature check is offered: a configured key then fails closed.
   ports::Signatures* signatures = nullptr;
+  // Null where the program never asks for other rights (posix).
+  ports::Rights* rights = nullptr;
+  // One request for administrator rights per run, whatever its answer: set once it was made.
+  bool elevationAsked = false;
 };
 
 }  // namespace updater

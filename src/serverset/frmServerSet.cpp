@@ -1,6 +1,6 @@
 #include "serverset/frmServerSet.h"
 
-#include "helpers/client.h"
+#include "helpers/Elevation.h"
 #include "protocol/Exchange.h"
 #include "protocol/Probes.h"
 #include "settings/LocalDatabase.h"
@@ -65,8 +65,7 @@ void frmServerSet::Command1_Click() {
   ClientIni::Write(pf_, programFolder_, ClientIni::kServer, txtUrl.Text);
 
   pf_.ui->MsgBox("服务器地址设置成功，请重新登录！", ports::MsgIcon::None, "自动更新");
-  pf_.processes->Start(ClientCommandLine(programFolder_), ports::ShowState::Normal);
-  pf_.ui->End();
+  Elevation::StartClientAndEnd(pf_, programFolder_);
 }
 
 }  // namespace updater

@@ -1,6 +1,7 @@
 #include "startup/ModMain.h"
 
 #include "filesystem/CFileSystem.h"
+#include "helpers/Elevation.h"
 #include "helpers/Module1.h"
 #include "startup/frmPleaseWait.h"
 #include "startup/modCheckFileReg.h"
@@ -17,6 +18,7 @@ namespace {
 // it there; a failed copy is reported for this file and the loop goes on.
 void CopyAndRegister(Platform& pf, CFileSystem& fs, const std::string& dllFolder,
                      const std::string& name) {
+  Elevation::BeforeWriting(pf, Module1::GetSystemFolder(pf));
   if (fs.CopyFolderOrFile(dllFolder + "\\" + name, Module1::GetSystemFolder(pf) + "\\") == 0) {
     pf.processes->Start(
         "regsvr32 " + text::Quoted(Module1::GetSystemFolder(pf) + "\\" + name) + " -s",

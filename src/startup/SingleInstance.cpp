@@ -4,6 +4,10 @@ namespace updater::SingleInstance {
 
 std::unique_ptr<ports::InstanceLocks::Held> Claim(Platform& pf) {
   if (pf.instances == nullptr) return std::make_unique<ports::InstanceLocks::Held>();
+  // The updater that started this one for elevation holds the lock and waits for it.
+  if (pf.rights != nullptr && pf.rights->StartedForElevation()) {
+    return pf.instances->Join(pf.system->ProgramFolder());
+  }
   return pf.instances->Claim(pf.system->ProgramFolder());
 }
 

@@ -2,6 +2,7 @@
 // program folder, the project folders and the system folder, register evalcom.dll, and record
 // the version the server announced.
 #include "filesystem/CFileSystem.h"
+#include "helpers/Elevation.h"
 #include "helpers/Module1.h"
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
@@ -94,6 +95,16 @@ class Installation {
     return true;
   }
 
+  // True when the package brings files for the system folder. A listing that fails here is not
+  // recorded: it fails again, and is recorded, where the files are copied.
+  bool HasSystemFiles() {
+    if (!pf_.files->FolderExists(P + "\\tmp\\system32")) return false;
+    ErrorRecord ignored;
+    return !Try(ignored, /*onError=*/std::vector<std::string>{}, [&] {
+              return pf_.files->ListFiles(P + "\\tmp\\system32");
+            }).empty();
+  }
+
   // System files go into the system folder; their copies are not checked. evalcom.dll is
   // registered from its copy there.
   void CopyToSystemFolder() {
@@ -183,6 +194,8 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
 
   bool copyFailed = false;
   if (packagePath.find("setup") != std::string::npos) {
+    // Asked before the first copy, so that a run with other rights finds everything as it was.
+    if (run.HasSystemFiles()) Elevation::BeforeWriting(pf_, Module1::GetSystemFolder(pf_));
     copyFailed = !run.CopyOverProgramFolder();
     if (!run.CopyToProjectFolders()) {
       ok = false;

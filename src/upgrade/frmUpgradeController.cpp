@@ -1,6 +1,6 @@
 // The upgrade window's controller: the automatic run of Form_Load and the command button.
 #include "filesystem/CFileSystem.h"
-#include "helpers/client.h"
+#include "helpers/Elevation.h"
 #include "serverset/frmServerSet.h"
 #include "settings/LocalDatabase.h"
 #include "ui/events.h"
@@ -80,6 +80,8 @@ void frmUpgrade::Command1_Click() {
   } reset{inCommand1_};
 
   if (checkStatus.Value == 1) {
+    // Everything of the upgrade lands in the program folder, tmp first.
+    Elevation::BeforeWriting(pf_, programFolder_);
     CFileSystem fs(pf_);
     if (fs.ClearOrCreateFolder(programFolder_ + "\\tmp\\") != 0) {
       pf_.ui->MsgBox("升级失败，错误：清理文件失败！", ports::MsgIcon::None, "自动更新");
@@ -104,9 +106,6 @@ void frmUpgrade::Command1_Click() {
   pf_.ui->MsgBox("所选服务器无法连接，请稍后再试！", ports::MsgIcon::Error, "");
 }
 
-void frmUpgrade::StartClientAndEnd() {
-  pf_.processes->Start(ClientCommandLine(programFolder_), ports::ShowState::Normal);
-  pf_.ui->End();
-}
+void frmUpgrade::StartClientAndEnd() { Elevation::StartClientAndEnd(pf_, programFolder_); }
 
 }  // namespace updater

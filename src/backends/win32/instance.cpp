@@ -117,10 +117,17 @@ std::wstring Win32InstanceLocks::FolderKey(const std::string& folder) {
   return text;
 }
 
+namespace {
+std::wstring MutexName(const std::wstring& key) { return L"Global\\AutoUpdate-" + key; }
+std::wstring WindowName(const std::wstring& key) {
+  return L"Local\\AutoUpdate-" + key + L"-process";
+}
+}  // namespace
+
 std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Claim(const std::string& folder) {
   const std::wstring key = FolderKey(folder);
-  const std::wstring mutexName = L"Global\\AutoUpdate-" + key;
-  const std::wstring windowName = L"Local\\AutoUpdate-" + key + L"-process";
+  const std::wstring mutexName = MutexName(key);
+  const std::wstring windowName = WindowName(key);
   const std::wstring eventName = L"Local\\AutoUpdate-" + key + L"-show";
   HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
   const DWORD error = GetLastError();
@@ -153,6 +160,14 @@ bool Win32InstanceLocks::ShowRequested() {
 
 void Win32InstanceLocks::Forget(void* event) {
   if (event == showEvent_) showEvent_ = nullptr;
+}
+
+std::unique_ptr<ports::InstanceLocks::Held> Win32InstanceLocks::Join(const std::string& folder) {
+  const std::wstring key = FolderKey(folder);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, MutexName(key).c_str());
+  // The process that asked for elevation keeps the requests to show a window: it is the one
+  // whose window the user sees.
+  return std::make_unique<HeldMutex>(mutex, Publish(WindowName(key)), nullptr, nullptr);
 }
 
 }  // namespace updater::win32

@@ -14,6 +14,9 @@ namespace updater::win32 {
 class Win32InstanceLocks final : public ports::InstanceLocks {
  public:
   std::unique_ptr<Held> Claim(const std::string& folder) override;
+  // Holds the mutex beside the process that waits (so the lock outlives whichever ends first)
+  // and publishes this process as the one to bring to the front.
+  std::unique_ptr<Held> Join(const std::string& folder) override;
 
   // True once for each later start in the folder of the lock held last, since the last call.
   bool ShowRequested();

@@ -9,6 +9,7 @@
 #include "backends/win32/net.h"
 #include "backends/win32/processes.h"
 #include "backends/win32/profile_strings.h"
+#include "backends/win32/rights.h"
 #include "backends/win32/shell.h"
 #include "backends/win32/shortcuts.h"
 #include "backends/win32/signatures.h"
@@ -21,8 +22,8 @@ namespace updater::win32 {
 class Win32Platform {
  public:
   // database: another implementation of the database port (the whole-run test build's);
-  // null for ADO.
-  explicit Win32Platform(ports::Database* database = nullptr) {
+  // null for ADO. rights: another Win32Rights (the whole-run test build's); null for the own.
+  explicit Win32Platform(ports::Database* database = nullptr, Win32Rights* rights = nullptr) {
     platform_.profile = &profile_;
     platform_.system = &system_;
     platform_.files = &files_;
@@ -38,6 +39,9 @@ class Win32Platform {
     platform_.signatures = &signatures_;
     io_.WhileWaiting([this] { platform_.ui->DoEvents(); });
     ui_.WatchShowRequests([this] { return instances_.ShowRequested(); });
+    Win32Rights& ownRights = rights != nullptr ? *rights : rights_;
+    ownRights.WhileWaiting([this] { platform_.ui->DoEvents(); });
+    platform_.rights = &ownRights;
   }
   Win32Platform(const Win32Platform&) = delete;
   Win32Platform& operator=(const Win32Platform&) = delete;
@@ -58,6 +62,7 @@ class Win32Platform {
   Win32FileIO io_;
   Win32InstanceLocks instances_;
   CngSignatures signatures_;
+  Win32Rights rights_;
   Platform platform_;
 };
 

@@ -1,5 +1,7 @@
 #include "automation.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <fstream>
 #include <thread>
@@ -13,7 +15,7 @@ namespace {
 constexpr UINT kSendTimeoutMs = 5000;
 
 struct EnumState {
-  DWORD pid;
+  std::vector<DWORD> pids;
   std::vector<TopWindow>* out;
 };
 
@@ -28,7 +30,8 @@ BOOL CALLBACK CollectTop(HWND hwnd, LPARAM p) {
   auto* state = reinterpret_cast<EnumState*>(p);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == state->pid && IsWindowVisible(hwnd)) {
+  const bool ours = std::find(state->pids.begin(), state->pids.end(), pid) != state->pids.end();
+  if (ours && IsWindowVisible(hwnd)) {
     // The caption the window system keeps: asking the window could wait for a busy thread.
     wchar_t title[256] = {};
     GetWindowTextW(hwnd, title, 256);
@@ -235,6 +238,7 @@ Process::Process(const std::filesystem::path& program, const std::filesystem::pa
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
+    image_ = program.filename().wstring();
   }
 }
 
@@ -249,7 +253,20 @@ Process::~Process() {
 
 std::vector<TopWindow> Process::Visible() {
   std::vector<TopWindow> out;
-  EnumState state{pid_, &out};
+  EnumState state{{pid_}, &out};
+  // The program started again by itself (for other rights) shows its windows for it.
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot != INVALID_HANDLE_VALUE) {
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+      if (entry.th32ParentProcessID == pid_ && _wcsicmp(entry.szExeFile, image_.c_str()) == 0) {
+        state.pids.push_back(entry.th32ProcessID);
+      }
+    }
+    CloseHandle(snapshot);
+  }
   EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&state));
   return out;
 }

@@ -79,7 +79,8 @@ class Process {
 
   bool started() const { return process_ != nullptr; }
 
-  // The next visible message box or titled window of the process that the test has not taken
+  // The next visible message box or titled window of the process (or of a copy of the program
+  // it started) that the test has not taken
   // yet; nullopt when the process ended first or nothing came within timeout. Untitled windows
   // (the please-wait window) are noted in seen() only.
   std::optional<TopWindow> Next(std::chrono::milliseconds timeout = 30s);
@@ -99,6 +100,7 @@ class Process {
 
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
+  std::wstring image_;  // the program's file name
   std::vector<TopWindow> seen_;
   std::vector<HWND> taken_;
 };
