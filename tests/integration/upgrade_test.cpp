@@ -186,6 +186,13 @@ class KillingIo : public updater::ports::FileIO {
   std::unique_ptr<updater::ports::BinaryFile> OpenBinary(const std::string& p) override {
     return kill_.Around([&] { return inner_.OpenBinary(p); });
   }
+  std::unique_ptr<updater::ports::BinaryFile> OpenAppend(const std::string& p) override {
+    return kill_.Around([&] { return inner_.OpenAppend(p); });
+  }
+  std::int64_t FileLen(const std::string& p) override { return inner_.FileLen(p); }
+  void Name(const std::string& from, const std::string& to) override {
+    kill_.Around([&] { inner_.Name(from, to); });
+  }
   void Kill(const std::string& p) override {
     kill_.Around([&] { inner_.Kill(p); });
   }
