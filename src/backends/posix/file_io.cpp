@@ -84,8 +84,8 @@ void PosixFileIO::Name(const std::string& from, const std::string& to) {
     throw RuntimeError(kErrFileNotFound);
   }
   // As on Windows, an existing name is never replaced.
-  if (::link(source.c_str(), target.c_str()) != 0) ThrowFileError(errno);
-  ::unlink(source.c_str());
+  if (::lstat(target.c_str(), &info) == 0) throw RuntimeError(kErrPathFileAccess);
+  if (::rename(source.c_str(), target.c_str()) != 0) ThrowFileError(errno);
 }
 
 void PosixFileIO::Kill(const std::string& path) {
