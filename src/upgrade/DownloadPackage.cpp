@@ -1,9 +1,12 @@
 // The package download: GET gcweb + "/uploads/soft/setup.rar" into P\tmp\setup.rar, with the
-// progress in ProgressBar1.
+// progress in ProgressBar1; a download that broke off is continued from where it ended.
 #include <climits>
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 #include "ports/errors.h"
+#include "upgrade/KeptDownload.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace updater {
@@ -45,9 +48,29 @@ void frmUpgrade::DownloadPackage() {
   txtUrl.Text = gcweb + "/uploads/soft/setup.rar";
   const std::string local = programFolder_ + "\\tmp\\setup.rar";
 
-  auto inet = pf_.io->NewTransfer();
-  inet->Execute(txtUrl.Text, "get");
-  while (inet->StillExecuting()) pf_.ui->DoEvents();
+  const auto request = [&](const std::optional<KeptPart>& rest) {
+    auto transfer = pf_.io->NewTransfer();
+    transfer->Execute(txtUrl.Text, "get", rest ? RangeRequest(*rest) : std::vector<std::string>{});
+    while (transfer->StillExecuting()) pf_.ui->DoEvents();
+    return transfer;
+  };
+  KeptDownload kept(pf_, programFolder_);
+  std::optional<KeptPart> part = kept.Find(txtUrl.Text, Text1.Text, Text2.Text);
+  auto inet = request(part);
+  if (part && !ContinuesPart(*inet, *part)) {
+    // The kept bytes cannot be continued. A range the server got wrong or refused is asked for
+    // again as the whole package; any other answer already is the whole package's.
+    const int status = inet->StatusCode();
+    kept.Forget();
+    part.reset();
+    if (status == 206 || status == 416) inet = request(part);
+  }
+  if (inet->StatusCode() == 0) {
+    // No answer at all (refused, reset, timed out) is a download that broke before its body.
+    pf_.ui->MsgBox("升级包下载不完整，请稍后重试！", ports::MsgIcon::Error, "自动更新");
+    Label2.Caption = "升级下载完成，正在升级...";
+    return;
+  }
 
   const std::string length = inet->GetHeader("Content-Length");
   if (!length.empty()) {
@@ -56,10 +79,21 @@ void frmUpgrade::DownloadPackage() {
     if (pf_.io->AnsiToUtf8(chunk).find("无法找到网页") != std::string::npos) {
       pf_.ui->MsgBox("下载地址不正确!", ports::MsgIcon::None, "自动更新");
     } else {
-      auto file = pf_.io->OpenBinary(local);
-      const std::int32_t announced = ToLength(length);
-      ProgressBar1.Max = announced;
+      std::unique_ptr<ports::BinaryFile> file;
+      std::int32_t announced = 0;
       std::int64_t written = 0;
+      if (part) {
+        kept.MoveTo(local);
+        file = pf_.io->OpenAppend(local);
+        announced = static_cast<std::int32_t>(part->length);
+        written = part->received;
+        ProgressBar1.Max = announced;
+        ProgressBar1.Value = static_cast<int>(written);
+      } else {
+        file = pf_.io->OpenBinary(local);
+        announced = ToLength(length);
+        ProgressBar1.Max = announced;
+      }
       try {
         for (;;) {
           file->Write(chunk);
@@ -79,8 +113,12 @@ void frmUpgrade::DownloadPackage() {
         throw;
       }
       if (written < announced) {
-        // Never leave a truncated package for the installation to unpack.
-        pf_.io->Kill(local);
+        // Never leave a truncated package for the installation to unpack; keep it aside for
+        // the next try when the server can tell whether it is still the same package.
+        const KeptPart received{txtUrl.Text, Text1.Text,
+                                Text2.Text,  part ? part->validator : ValidatorOf(*inet),
+                                announced,   written};
+        if (!kept.Keep(local, received)) pf_.io->Kill(local);
         pf_.ui->MsgBox("升级包下载不完整，请稍后重试！", ports::MsgIcon::Error, "自动更新");
       }
     }

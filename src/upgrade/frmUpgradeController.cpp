@@ -4,6 +4,7 @@
 #include "serverset/frmServerSet.h"
 #include "settings/LocalDatabase.h"
 #include "ui/events.h"
+#include "upgrade/KeptDownload.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace updater {
@@ -95,6 +96,7 @@ void frmUpgrade::Command1_Click() {
       Command1.Caption = "开始升级";
       return;
     }
+    KeptDownload(pf_, programFolder_).Forget();  // nothing of an older download is wanted now
     Label2.Caption = "系统升级完成，请选择服务器！";
     checkStatus.Value = 0;
     pf_.ui->MsgBox("系统升级完成！", ports::MsgIcon::None, "自动更新");

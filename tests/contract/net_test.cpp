@@ -327,9 +327,13 @@ TEST_F(NetTest, AnHttpsServerServesEveryExchangeOnlyWithACertificateThatVerifies
   ASSERT_FALSE(list.TransportFailed());
   list.TakeReply();
   EXPECT_EQ(list.Lookup("res"), "");
-  // From http to https, too.
-  Fault("/up/ redirect 307 " + secure + protocol::kPageClientVersion);
+  // From http to https, too; never from https back to http.
+  const std::string page = protocol::kPageClientVersion;
+  Fault("/up/ redirect 307 " + secure + page + "\n/down/ redirect 307 " + url_ + page +
+        "\n/chain/ redirect 307 " + secure + "/down" + page);
   EXPECT_EQ(QueryVersion(trusting, url_ + "/up").version, "3.1.4");
+  EXPECT_TRUE(QueryVersion(trusting, secure + "/down").transportFailed);
+  EXPECT_TRUE(QueryVersion(trusting, url_ + "/chain").transportFailed);
 
   // The certificate names localhost, not the address: it does not verify, trusted or not.
   const std::string byAddress = "https://127.0.0.1" + secure.substr(secure.rfind(':'));

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "contract/fixture.h"
+#include "fakes/fake_ui.h"
 #include "ports/errors.h"
+#include "upgrade/frmUpgrade.h"
 
 namespace contract {
 namespace {
@@ -97,6 +102,7 @@ TEST_F(TransferTest, APackageArrivesByteForByteWithItsLengthAndHeadersIgnoreCase
   t->Execute(url_ + kPage, "get");
   const Polled polled = Wait(*t);
   EXPECT_LT(polled.longest, 100ms);
+  EXPECT_EQ(t->StatusCode(), 200);
   EXPECT_EQ(t->GetHeader("Content-Length"), std::to_string(kPackageSize));
   EXPECT_EQ(t->GetHeader("content-LENGTH"), std::to_string(kPackageSize));
   EXPECT_EQ(t->GetHeader("X-No-Such-Header"), "");
@@ -139,14 +145,20 @@ TEST_F(TransferTest, AnHttpsPackageArrivesOnlyWhenItsCertificateVerifies) {
   const std::string secure = TheEnv().SecureServerUrl();
   if (secure.empty()) GTEST_SKIP() << "no https twin of the update server in this run";
   auto io = TheEnv().NewTrustingFileIO();
-  Fault(std::string("/old/ redirect 302 ") + secure + kPage);
-  for (const std::string& url : {secure + kPage, url_ + "/old" + kPage}) {
+  // Redirects from http to https and within https are followed; from https to http, never.
+  Fault(std::string("/old/ redirect 302 ") + secure + kPage + "\n/down/ redirect 302 " + url_ +
+        kPage + "\n/chain/ redirect 302 " + secure + "/down" + kPage);
+  for (const std::string& url : {secure + kPage, url_ + "/old" + kPage, secure + "/old" + kPage,
+                                 secure + "/down" + kPage, url_ + "/chain" + kPage}) {
     SCOPED_TRACE(url);
+    const bool downgrade =
+        url.find("/down") != std::string::npos || url.find("/chain") != std::string::npos;
     auto t = io->NewTransfer();
     t->Execute(url, "get");
     Wait(*t);
-    EXPECT_EQ(t->GetHeader("Content-Length"), std::to_string(kPackageSize));
-    EXPECT_TRUE(Drain(*t) == package_) << "the body differs from the package";
+    EXPECT_EQ(t->StatusCode(), downgrade ? 0 : 200);
+    EXPECT_EQ(t->GetHeader("Content-Length"), downgrade ? "" : std::to_string(kPackageSize));
+    EXPECT_TRUE(Drain(*t) == (downgrade ? "" : package_)) << "the body differs";
   }
   // The certificate names localhost, not the address.
   auto t = io->NewTransfer();
@@ -193,6 +205,23 @@ TEST_F(TransferTest, AStallingBodyEndsAfterTheStallLimit) {
   EXPECT_LT(waited, 5.0);
 }
 
+TEST_F(TransferTest, AStreamThatSlowsToATrickleIsNeverTakenForAStall) {
+  // Fast at first, then 1 KiB every 100 ms for twice the stall limit: each piece must reach the
+  // caller within the limit, whatever the rate before, or the transfer ends short.
+  package_.resize(2 * 1024 * 1024 + 20 * 1024);
+  std::ofstream(data_ / "uploads" / "soft" / "setup.rar", std::ios::binary | std::ios::trunc)
+      << package_;
+  Fault("setup.rar trickle 2097152 1024 100");
+  auto io = TheEnv().NewFileIO(1s);
+  auto t = io->NewTransfer();
+  t->Execute(url_ + kPage, "get");
+  Wait(*t);
+  EXPECT_EQ(t->StatusCode(), 200);
+  const std::string body = Drain(*t);
+  EXPECT_EQ(body.size(), package_.size());
+  EXPECT_TRUE(body == package_) << "the body differs from the package";
+}
+
 TEST_F(TransferTest, AServerThatNeverAnswersIsPendingOnlyUntilTheStallLimit) {
   Fault("setup.rar hang");
   auto io = TheEnv().NewFileIO(1500ms);
@@ -204,6 +233,7 @@ TEST_F(TransferTest, AServerThatNeverAnswersIsPendingOnlyUntilTheStallLimit) {
   // Each answer waits a little, so the caller does not spin, and well under 100 ms.
   EXPECT_LT(polled.longest, 100ms);
   EXPECT_LT(polled.calls, 150);
+  EXPECT_EQ(t->StatusCode(), 0);
   EXPECT_EQ(t->GetHeader("Content-Length"), "");
   EXPECT_EQ(t->GetChunk(1024), "");
 }
@@ -213,6 +243,7 @@ TEST_F(TransferTest, AClosedPortEndsWithoutAHeader) {
   t->Execute("http://127.0.0.1:1/uploads/soft/setup.rar", "get");
   const Polled polled = Wait(*t);
   EXPECT_LT(Seconds(polled.total), 11.0);
+  EXPECT_EQ(t->StatusCode(), 0);
   EXPECT_EQ(t->GetHeader("Content-Length"), "");
   EXPECT_EQ(t->GetChunk(1024), "");
 }
@@ -262,6 +293,112 @@ TEST_F(TransferTest, AnsiTextBecomesUtf8) {
     EXPECT_EQ(pf().io->AnsiToUtf8("无法找到网页"), "无法找到网页");
   }
   EXPECT_EQ(pf().io->AnsiToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+// The scratch folder as the program folder of an upgrade window.
+class ScratchProgram : public updater::ports::SystemInfo {
+ public:
+  ScratchProgram(updater::ports::SystemInfo& inner, std::string folder)
+      : inner_(inner), folder_(std::move(folder)) {}
+  bool IsWow64Process(bool& wow64) override { return inner_.IsWow64Process(wow64); }
+  std::string GetSystemDirectory(std::size_t size) override {
+    return inner_.GetSystemDirectory(size);
+  }
+  std::string ProgramFolder() override { return folder_; }
+
+ private:
+  updater::ports::SystemInfo& inner_;
+  std::string folder_;
+};
+
+// The package download of the upgrade window broken off and tried again, on this backend's
+// files and transfers.
+class ResumeTest : public TransferTest {
+ protected:
+  // DownloadPackage of release 2.0/t2 into an emptied tmp; the message boxes it showed.
+  std::vector<std::string> Download() {
+    std::filesystem::remove_all(Host("tmp"));
+    MakeDirs("tmp");
+    updater::Platform p = pf();
+    ScratchProgram program(*p.system, root_);
+    fakes::FakeUi ui;
+    p.system = &program;
+    p.ui = &ui;
+    updater::frmUpgrade w(p);
+    w.gcweb = url_;
+    w.Text1.Text = "2.0";
+    w.Text2.Text = "t2";
+    w.DownloadPackage();
+    std::vector<std::string> boxes;
+    for (const auto& box : ui.boxes) boxes.push_back(box.text);
+    return boxes;
+  }
+  void Serve(const std::string& package) {
+    package_ = package;
+    std::ofstream(data_ / "uploads" / "soft" / "setup.rar", std::ios::binary | std::ios::trunc)
+        << package_;
+  }
+  // The range asked for by each package request since Mark ("" for the whole).
+  std::vector<std::string> RangesAsked() {
+    std::ifstream in(data_ / "requests.log", std::ios::binary);
+    std::vector<std::string> ranges;
+    for (std::string line; std::getline(in, line);) {
+      if (line.find(kPage) == std::string::npos || line.rfind("GET", 0) != 0) continue;
+      const auto tabs = std::count(line.begin(), line.end(), '\t');
+      ranges.push_back(tabs == 3 ? line.substr(line.rfind('\t') + 1) : "");
+    }
+    ranges.erase(ranges.begin(), ranges.begin() + std::min(mark_, ranges.size()));
+    return ranges;
+  }
+  void Mark() { mark_ += RangesAsked().size(); }
+  // Breaks the first download off at 60 %; the kept bytes then carry a mark of their own, so a
+  // package continued from them differs from the server's in that one byte.
+  void BreakAt60() {
+    const std::size_t at = package_.size() * 6 / 10;
+    Fault("setup.rar breakonce " + std::to_string(at));
+    Mark();
+    EXPECT_EQ(Download(), std::vector<std::string>{"升级包下载不完整，请稍后重试！"});
+    EXPECT_FALSE(Exists("tmp\\setup.rar"));
+    ASSERT_EQ(Read("tmp.part\\setup.rar").value_or("").size(), at);
+    std::fstream part(Host("tmp.part\\setup.rar"), std::ios::binary | std::ios::in | std::ios::out);
+    part.seekp(10);
+    part.put(static_cast<char>(package_[10] ^ 0x55));
+  }
+  std::size_t mark_ = 0;
+};
+
+TEST_F(ResumeTest, ADownloadBrokenOffIsContinuedWithARangeAndCompletes) {
+  BreakAt60();
+  EXPECT_TRUE(Download().empty());
+  std::string expected = package_;
+  expected[10] = static_cast<char>(expected[10] ^ 0x55);
+  EXPECT_TRUE(Read("tmp\\setup.rar") == expected) << "the kept bytes and the rest, joined";
+  EXPECT_FALSE(Exists("tmp.part\\setup.rar"));
+  const std::size_t at = package_.size() * 6 / 10;
+  EXPECT_EQ(RangesAsked(), (std::vector<std::string>{"", "bytes=" + std::to_string(at) + "-"}));
+}
+
+TEST_F(ResumeTest, ARangeIgnoredRefusedOrOfAChangedFileStartsOverAndCompletes) {
+  for (const std::string after : {"ignorerange", "refuserange", "changed"}) {
+    SCOPED_TRACE(after);
+    Serve(Noise(kPackageSize));
+    BreakAt60();
+    if (after == "changed") {
+      std::this_thread::sleep_for(20ms);  // a modification time of its own
+      Serve(Noise(kPackageSize + 1000).substr(1000));
+      fs::remove(data_ / "fault");
+    } else {
+      Fault("setup.rar " + after);
+    }
+    EXPECT_TRUE(Download().empty());
+    EXPECT_TRUE(Read("tmp\\setup.rar") == package_) << "the whole package, afresh";
+    EXPECT_FALSE(Exists("tmp.part\\setup.rar"));
+    // The rest is asked for; after a refusal, the whole is asked for again.
+    const auto ranges = RangesAsked();
+    ASSERT_EQ(ranges.size(), after == "refuserange" ? 3u : 2u);
+    EXPECT_NE(ranges[1], "");
+    EXPECT_EQ(ranges.back(), after == "refuserange" ? "" : ranges[1]);
+  }
 }
 
 // The package file needs no server.

@@ -11,38 +11,56 @@
 
 namespace fakes {
 
-struct TransferScript {
+struct TransferReply {
+  int status = 200;  // 0: no answer at all
   std::map<std::string, std::string> headers;
   std::string body;
   std::size_t cutAfter = std::string::npos;  // the body ends early here
+};
+
+// Every request gets the reply of the script's own fields, unless replies holds one for it.
+struct TransferScript : TransferReply {
+  std::deque<TransferReply> replies;  // taken in turn, one per request
   int pollsBeforeDone = 2;
   std::vector<std::string> executed;  // "url|operation"
+  std::vector<std::vector<std::string>> requestHeaders;
   std::vector<std::size_t> chunkSizes;
 };
 
 class FakeTransfer : public updater::ports::Transfer {
  public:
   explicit FakeTransfer(TransferScript* s) : s_(s) {}
-  void Execute(const std::string& url, const std::string& op) override {
+  using updater::ports::Transfer::Execute;
+  void Execute(const std::string& url, const std::string& op,
+               const std::vector<std::string>& headers) override {
     s_->executed.push_back(url + "|" + op);
+    s_->requestHeaders.push_back(headers);
     polls_ = s_->pollsBeforeDone;
+    reply_ = *s_;
+    if (!s_->replies.empty()) {
+      reply_ = s_->replies.front();
+      s_->replies.pop_front();
+    }
+    pos_ = 0;
   }
   bool StillExecuting() override { return polls_-- > 0; }
+  int StatusCode() override { return reply_.status; }
   std::string GetHeader(const std::string& name) override {
-    auto it = s_->headers.find(name);
-    return it == s_->headers.end() ? "" : it->second;
+    auto it = reply_.headers.find(name);
+    return reply_.status == 0 || it == reply_.headers.end() ? "" : it->second;
   }
   std::string GetChunk(std::size_t size) override {
     s_->chunkSizes.push_back(size);
-    const std::size_t end = std::min(s_->body.size(), s_->cutAfter);
-    if (pos_ >= end) return "";
-    const std::string out = s_->body.substr(pos_, std::min(size, end - pos_));
+    const std::size_t end = std::min(reply_.body.size(), reply_.cutAfter);
+    if (reply_.status == 0 || pos_ >= end) return "";
+    const std::string out = reply_.body.substr(pos_, std::min(size, end - pos_));
     pos_ += out.size();
     return out;
   }
 
  private:
   TransferScript* s_;
+  TransferReply reply_;
   int polls_ = 0;
   std::size_t pos_ = 0;
 };
@@ -61,7 +79,8 @@ struct IoState {
 class FakeBinaryFile : public updater::ports::BinaryFile {
  public:
   static constexpr std::size_t kBlock = 256 * 1024;
-  FakeBinaryFile(IoState* s, std::string path) : s_(s), path_(std::move(path)) {}
+  FakeBinaryFile(IoState* s, std::string path, std::size_t at = 0)
+      : s_(s), path_(std::move(path)), pos_(at) {}
   void Write(const std::string& bytes) override {
     if (!open_) throw updater::RuntimeError(updater::kErrBadFileName);
     if (pending_.size() + bytes.size() > kBlock) Flush();
@@ -90,7 +109,7 @@ class FakeBinaryFile : public updater::ports::BinaryFile {
   IoState* s_;
   std::string path_;
   std::string pending_;
-  std::size_t pos_ = 0;  // where the next flush lands
+  std::size_t pos_;  // where the next flush lands
   bool open_ = true;
 };
 
@@ -105,6 +124,21 @@ class FakeIo : public updater::ports::FileIO {
     if (state.failOpen) throw updater::RuntimeError(updater::kErrPathNotFound);
     state.files.emplace(path, "");
     return std::make_unique<FakeBinaryFile>(&state, path);
+  }
+  std::unique_ptr<updater::ports::BinaryFile> OpenAppend(const std::string& path) override {
+    auto it = state.files.find(path);
+    if (it == state.files.end()) throw updater::RuntimeError(updater::kErrFileNotFound);
+    return std::make_unique<FakeBinaryFile>(&state, path, it->second.size());
+  }
+  std::int64_t FileLen(const std::string& path) override {
+    return static_cast<std::int64_t>(ReadAll(path).size());
+  }
+  void Name(const std::string& from, const std::string& to) override {
+    auto it = state.files.find(from);
+    if (it == state.files.end()) throw updater::RuntimeError(updater::kErrFileNotFound);
+    if (state.files.count(to) > 0) throw updater::RuntimeError(updater::kErrPathFileAccess);
+    state.files[to] = std::move(it->second);
+    state.files.erase(from);
   }
   void Kill(const std::string& path) override {
     if (!state.files.erase(path)) throw updater::RuntimeError(updater::kErrFileNotFound);

@@ -220,6 +220,33 @@ TEST_F(Publish, ClientsUpgradeStayUpToDateAndFollowAnOlderReleaseBack) {
   EXPECT_EQ(ClientLog(), "client 2.0 []\nclient 2.0 []\nclient 1.0 []\n");
 }
 
+TEST_F(Publish, ADownloadBrokenOffIsContinuedWithTheRestFromNginx) {
+  Release(Package("2.0"), "2.0", "2026-12-08 08:00");
+  Nginx nginx(site_, NginxRun());
+  Ini(nginx.Url());
+  // What a download of this release broken off at 60 % keeps: the bytes, and what names them,
+  // with the ETag nginx gives the package.
+  const std::string url = nginx.Url() + "/uploads/soft/setup.rar";
+  const fs::path headers = root_ / "headers";
+  ASSERT_EQ(std::system(("curl -sfI " + Quote(url) + " >" + Quote(headers)).c_str()), 0);
+  const std::string head = ReadFile(headers);
+  const auto tag = head.find("ETag: ");
+  ASSERT_NE(tag, std::string::npos) << head;
+  const std::string etag = head.substr(tag + 6, head.find('\r', tag) - tag - 6);
+  const std::string package = ReadFile(site_ / "uploads" / "soft" / "setup.rar");
+  WriteFile(prog_ / "tmp.part" / "setup.rar", package.substr(0, package.size() * 6 / 10));
+  WriteFile(prog_ / "tmp.part" / "setup.rar.txt",
+            "url=" + url + "\nversion=2.0\ntime=2026-12-08 08:00\nvalidator=" + etag +
+                "\nlength=" + std::to_string(package.size()) + "\n");
+
+  EXPECT_EQ(Run(), 0) << Err();
+  EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  EXPECT_EQ(Versions(), "2.0,2026-12-08 08:00,静态发布,0");
+  EXPECT_EQ(Count(nginx.AccessLog(), "\"GET /uploads/soft/setup.rar HTTP/1.1\" 206"), 1)
+      << nginx.AccessLog();
+  EXPECT_FALSE(fs::exists(prog_ / "tmp.part" / "setup.rar"));
+}
+
 TEST_F(Publish, AnItemSiteUnderItsPrefixIsApartFromTheRootSite) {
   // The root offers what the client has; the item, in GBK, offers more.
   Release(Package("1.0"), "1.0", "t1");

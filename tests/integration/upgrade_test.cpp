@@ -52,7 +52,7 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
     const std::string name = it->path().lexically_relative(root).generic_string();
-    if (name == "tmp") {
+    if (name == "tmp" || name == "tmp.part") {  // the download's own folders
       it.disable_recursion_pending();
       continue;
     }
@@ -185,6 +185,13 @@ class KillingIo : public updater::ports::FileIO {
   std::unique_ptr<updater::ports::Transfer> NewTransfer() override { return inner_.NewTransfer(); }
   std::unique_ptr<updater::ports::BinaryFile> OpenBinary(const std::string& p) override {
     return kill_.Around([&] { return inner_.OpenBinary(p); });
+  }
+  std::unique_ptr<updater::ports::BinaryFile> OpenAppend(const std::string& p) override {
+    return kill_.Around([&] { return inner_.OpenAppend(p); });
+  }
+  std::int64_t FileLen(const std::string& p) override { return inner_.FileLen(p); }
+  void Name(const std::string& from, const std::string& to) override {
+    kill_.Around([&] { inner_.Name(from, to); });
   }
   void Kill(const std::string& p) override {
     kill_.Around([&] { inner_.Kill(p); });
@@ -442,6 +449,7 @@ TEST_F(UpgradeTest, ADownloadCutShortInstallsNothing) {
   EXPECT_EQ(ui_.messages, std::vector<std::string>{"升级包下载不完整，请稍后重试！"});
   EXPECT_FALSE(fs::exists(P_ / "tmp" / "setup.rar"));
   EXPECT_EQ(w->Label2.Caption, "升级失败，解压升级包失败。");
+  EXPECT_EQ(ReadFile(P_ / "tmp.part" / "setup.rar").size(), 3000u) << "kept for the next try";
   ExpectNothingInstalled();
 }
 

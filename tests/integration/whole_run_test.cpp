@@ -116,6 +116,32 @@ TEST_F(WholeRun, ASignedPackageIsInstalledOnlyWhenSignedByTheConfiguredKey) {
   }
 }
 
+TEST_F(WholeRun, ADownloadBrokenOffIsContinuedByTheNextClickAndNoAnswerIsReportedAlike) {
+  Offer("2.0", "t2");
+  Package();
+  Ini(server_.Url());
+  const fs::path log = server_.Data() / "requests.log";
+  const std::size_t mark = ReadFile(log).size();
+  const auto at = fs::file_size(server_.Data() / "uploads" / "soft" / "setup.rar") * 6 / 10;
+  // The first try gets no answer at all, the second breaks off at 60 %, the third continues.
+  const std::string broken = "升级包下载不完整，请稍后重试！";
+  WriteFile(server_.Data() / "fault", "setup.rar drop\n");
+  EXPECT_EQ(Run("\n"), 0) << Err();
+  EXPECT_NE(Out().find(broken), std::string::npos) << Out();
+  EXPECT_EQ(Query("select version from versions"), "1.0");
+  WriteFile(server_.Data() / "fault", "setup.rar breakonce " + std::to_string(at) + "\n");
+  EXPECT_EQ(Run("\n"), 0) << Err();
+  const std::string out = Out();
+  ASSERT_NE(out.find(broken), std::string::npos) << out;
+  EXPECT_NE(out.find("系统升级完成！", out.find(broken)), std::string::npos) << out;
+  EXPECT_EQ(Err().find("解压升级包失败"), Err().rfind("解压升级包失败")) << "once: " << Err();
+  EXPECT_NE(ReadFile(log).find("\tbytes=" + std::to_string(at) + "-\n", mark), std::string::npos)
+      << ReadFile(log).substr(mark);
+  EXPECT_EQ(Query("select version||','||updatetime from versions"), "2.0,t2");
+  EXPECT_EQ(ClientLog(), "client 2.0 []\n");
+  EXPECT_FALSE(fs::exists(prog_ / "tmp.part" / "setup.rar"));
+}
+
 TEST_F(WholeRun, AnEmptyAddressTableAsksUntilAnAddressAnswers) {
   WriteFile(prog_ / "client.ini", "[initInfo]\r\nitem_id=\r\n");
   EXPECT_EQ(Run("http://127.0.0.1:1\n" + server_.Url() + "\n"), 0) << Err();

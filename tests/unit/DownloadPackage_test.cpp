@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "fakes/fake_platform.h"
 #include "upgrade/frmUpgrade.h"
 
@@ -77,6 +79,149 @@ TEST_F(Download, ABodyCutShortLeavesNoFileAndSaysSo) {
   EXPECT_EQ(f.io.state.killed, std::vector<std::string>{kLocal});
   ASSERT_EQ(f.ui.boxes.size(), 1u);
   EXPECT_EQ(form.Label2.Caption, "升级下载完成，正在升级...");
+}
+
+TEST_F(Download, NoAnswerAtAllIsReportedAsADownloadCutShort) {
+  Serve(std::string(3000, 'x'));
+  f.io.transfer.status = 0;  // refused, reset or timed out before any header
+  form.DownloadPackage();
+  EXPECT_TRUE(f.io.state.files.empty());
+  ASSERT_EQ(f.ui.boxes.size(), 1u);
+  EXPECT_EQ(f.ui.boxes[0].text, "升级包下载不完整，请稍后重试！");
+  EXPECT_EQ(f.ui.boxes[0].icon, ports::MsgIcon::Error);
+  EXPECT_EQ(form.Label2.Caption, "升级下载完成，正在升级...");
+}
+
+// A program whose download of release 2.0/t2 broke off at 6000 of 10000 bytes: the next try
+// asks for the rest only.
+struct Broken {
+  Broken() {
+    for (int i = 0; i < 10000; ++i) package += static_cast<char>(i % 253);
+    form.gcweb = "http://h:81";
+    form.Text1.Text = "2.0";
+    form.Text2.Text = "t2";
+    f.io.transfer.body = package;
+    f.io.transfer.headers = {{"Content-Length", "10000"}, {"ETag", kTag}};
+    f.io.transfer.cutAfter = 6000;
+    form.DownloadPackage();
+    f.ui.boxes.clear();
+  }
+  // The answer to the next request.
+  fakes::TransferReply& Next(int status, const std::string& body) {
+    fakes::TransferReply reply;
+    reply.status = status;
+    reply.body = body;
+    reply.headers = {{"Content-Length", std::to_string(body.size())}, {"ETag", kTag}};
+    return f.io.transfer.replies.emplace_back(reply);
+  }
+  // The rest from, cut after cut bytes.
+  fakes::TransferReply& Rest(std::size_t from, std::size_t cut = std::string::npos) {
+    auto& reply = Next(206, package.substr(from));
+    reply.headers["Content-Range"] = "bytes " + std::to_string(from) + "-9999/10000";
+    reply.cutAfter = cut;
+    return reply;
+  }
+  const std::vector<std::string>& Asked(std::size_t request) {
+    return f.io.transfer.requestHeaders.at(request);
+  }
+  bool Has(const std::string& path) { return f.io.state.files.count(path) > 0; }
+
+  static constexpr const char* kLocal = "C:\\Prog\\tmp\\setup.rar";
+  static constexpr const char* kPart = "C:\\Prog\\tmp.part\\setup.rar";
+  static constexpr const char* kTag = "\"abc-1\"";
+  fakes::FakePlatform f;
+  frmUpgrade form{f.pf};
+  std::string package;
+};
+
+TEST(Resume, TheRestIsAskedForAndJoinedToTheKeptBytes) {
+  Broken b;
+  EXPECT_FALSE(b.Has(Broken::kLocal)) << "nothing truncated is left in tmp";
+  EXPECT_EQ(b.f.io.state.files.at(Broken::kPart), b.package.substr(0, 6000));
+  b.Rest(6000, 500);  // broken off again, within the first chunk: the bar stays where it began
+  b.form.DownloadPackage();
+  EXPECT_EQ(b.Asked(1), (std::vector<std::string>{"Range: bytes=6000-",
+                                                  std::string("If-Range: ") + Broken::kTag}));
+  EXPECT_EQ(b.form.ProgressBar1.Max, 10000);
+  EXPECT_EQ(b.form.ProgressBar1.Value, 6000);
+  ASSERT_EQ(b.f.ui.boxes.size(), 1u);
+  EXPECT_EQ(b.f.ui.boxes[0].text, "升级包下载不完整，请稍后重试！");
+  EXPECT_EQ(b.f.io.state.files.at(Broken::kPart), b.package.substr(0, 6500));
+
+  b.Rest(6500);
+  b.form.DownloadPackage();
+  EXPECT_EQ(b.Asked(2).front(), "Range: bytes=6500-");
+  EXPECT_TRUE(b.f.io.state.files.at(Broken::kLocal) == b.package);
+  EXPECT_FALSE(b.Has(Broken::kPart)) << "the kept part goes once the package is whole";
+  EXPECT_EQ(b.f.ui.boxes.size(), 1u);
+}
+
+TEST(Resume, AnAnswerThatDoesNotContinueTheKeptBytesStartsOverWithTheWhole) {
+  const std::string changed(12000, 'n');
+  const struct {
+    const char* name;
+    std::function<void(Broken&)> answer;
+    std::size_t requests;
+  } rows[] = {
+      {"200: ranges ignored or the file changed", [&](Broken& b) { b.Next(200, changed); }, 2},
+      {"416",
+       [&](Broken& b) {
+         b.Next(416, "");
+         b.Next(200, changed);
+       },
+       3},
+      {"206 from elsewhere",
+       [&](Broken& b) {
+         b.Rest(5000);
+         b.Next(200, changed);
+       },
+       3},
+      {"206 of another file",
+       [&](Broken& b) {
+         b.Rest(6000).headers["ETag"] = "\"other\"";
+         b.Next(200, changed);
+       },
+       3},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Broken b;
+    row.answer(b);
+    b.form.DownloadPackage();
+    ASSERT_EQ(b.f.io.transfer.executed.size(), row.requests);
+    EXPECT_EQ(b.Asked(1).size(), 2u);
+    if (row.requests == 3) {
+      EXPECT_TRUE(b.Asked(2).empty()) << "then the whole is asked for";
+    }
+    EXPECT_TRUE(b.f.io.state.files.at(Broken::kLocal) == changed);
+    EXPECT_FALSE(b.Has(Broken::kPart));
+    EXPECT_TRUE(b.f.ui.boxes.empty());
+  }
+}
+
+TEST(Resume, OnlyTheSameReleaseWithAStrongValidatorIsContinued) {
+  Broken b;
+  b.form.Text2.Text = "t3";  // another release of the same version number
+  b.Next(200, b.package);
+  b.form.DownloadPackage();
+  EXPECT_TRUE(b.Asked(1).empty());
+  EXPECT_TRUE(b.f.io.state.files.at(Broken::kLocal) == b.package);
+
+  // A weak ETag cannot join two halves of a file; Last-Modified then stands in.
+  for (const std::string modified : {"", "Tue, 08 Dec 2026 08:00:00 GMT"}) {
+    SCOPED_TRACE(modified);
+    fakes::FakePlatform g;
+    frmUpgrade other(g.pf);
+    g.io.transfer.body = b.package;
+    g.io.transfer.headers = {{"Content-Length", "10000"}, {"ETag", "W/\"abc\""}};
+    if (!modified.empty()) g.io.transfer.headers["Last-Modified"] = modified;
+    g.io.transfer.cutAfter = 6000;
+    other.DownloadPackage();
+    EXPECT_EQ(g.io.state.files.count(Broken::kPart), modified.empty() ? 0u : 1u);
+    EXPECT_EQ(g.io.state.killed.size(), modified.empty() ? 1u : 0u);
+    other.DownloadPackage();
+    EXPECT_EQ(g.io.transfer.requestHeaders.at(1).size(), modified.empty() ? 0u : 2u);
+  }
 }
 
 TEST_F(Download, ALengthThatIsNoNumberRaisesAfterTheFileIsCreated) {

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <utility>
 
 namespace update_server {
 namespace {
@@ -81,7 +84,43 @@ class File final : public Body {
   std::uint64_t size_;
 };
 
+class Slice final : public Body {
+ public:
+  Slice(std::shared_ptr<Body> body, std::uint64_t offset, std::uint64_t length)
+      : body_(std::move(body)), offset_(offset), length_(length) {}
+  std::uint64_t Size() const override { return length_; }
+  std::size_t Read(std::uint64_t offset, char* out, std::size_t n) const override {
+    if (offset >= length_) return 0;
+    return body_->Read(offset_ + offset, out, std::min<std::uint64_t>(n, length_ - offset));
+  }
+
+ private:
+  std::shared_ptr<Body> body_;
+  std::uint64_t offset_;
+  std::uint64_t length_;
+};
+
 }  // namespace
+
+std::shared_ptr<Body> SliceBody(std::shared_ptr<Body> body, std::uint64_t offset,
+                                std::uint64_t length) {
+  return std::make_shared<Slice>(std::move(body), offset, length);
+}
+
+Validators FileValidators(const std::filesystem::path& file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return {};
+  char etag[64];
+  std::snprintf(etag, sizeof etag, "\"%llx-%llx%09lx\"",
+                static_cast<unsigned long long>(info.st_size),
+                static_cast<unsigned long long>(info.st_mtim.tv_sec),
+                static_cast<unsigned long>(info.st_mtim.tv_nsec));
+  std::tm utc{};
+  ::gmtime_r(&info.st_mtim.tv_sec, &utc);
+  char date[64];
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+  return {etag, date};
+}
 
 std::shared_ptr<Body> TextBody(std::string text) { return std::make_shared<Text>(std::move(text)); }
 

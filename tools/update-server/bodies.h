@@ -26,4 +26,16 @@ std::shared_ptr<Body> PaddedBody(std::string head, char fill, std::uint64_t fill
 // The file as it is when opened; nullptr when it cannot be opened as a regular file.
 std::shared_ptr<Body> FileBody(const std::filesystem::path& file);
 
+// `length` bytes of `body` from `offset` on.
+std::shared_ptr<Body> SliceBody(std::shared_ptr<Body> body, std::uint64_t offset,
+                                std::uint64_t length);
+
+// What a web server names a static file by: a strong ETag made of its size and modification
+// time (so any change of the file changes it), and its modification time as an HTTP date.
+struct Validators {
+  std::string etag;
+  std::string last_modified;
+};
+Validators FileValidators(const std::filesystem::path& file);
+
 }  // namespace update_server

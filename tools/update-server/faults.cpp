@@ -102,6 +102,24 @@ std::optional<Fault> ParseFaultLine(std::string_view line, std::string& pattern)
     if (words.size() < 4) throw std::invalid_argument("mode 'redirect' needs a location");
     fault.name = words[3];
     arity = 2;
+  } else if (mode == "breakonce") {
+    fault.mode = FaultMode::kBreakOnce;
+    fault.count = Number(words, 2);
+    arity = 1;
+  } else if (mode == "trickle") {
+    fault.mode = FaultMode::kTrickle;
+    fault.count = Number(words, 2);
+    fault.piece = Number(words, 3);
+    fault.ms = Number(words, 4);
+    if (fault.piece == 0)
+      throw std::invalid_argument("mode 'trickle' needs pieces of 1 byte or more");
+    arity = 3;
+  } else if (mode == "ignorerange") {
+    fault.mode = FaultMode::kIgnoreRange;
+  } else if (mode == "drop") {
+    fault.mode = FaultMode::kDrop;
+  } else if (mode == "refuserange") {
+    fault.mode = FaultMode::kRefuseRange;
   } else {
     throw std::invalid_argument("unknown mode '" + words[1] + "'");
   }
@@ -131,7 +149,10 @@ std::optional<Fault> FindFault(const std::filesystem::path& file, std::string_vi
       continue;
     }
     if (!fault) continue;
-    if (pattern == "*" || lower_path.find(ToLower(pattern)) != std::string::npos) return fault;
+    if (pattern == "*" || lower_path.find(ToLower(pattern)) != std::string::npos) {
+      fault->rule = line;
+      return fault;
+    }
   }
   return std::nullopt;
 }

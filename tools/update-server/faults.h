@@ -25,15 +25,22 @@ enum class FaultMode {
   kNotFoundText,
   kOversize,
   kRedirect,
+  kBreakOnce,
+  kTrickle,
+  kIgnoreRange,
+  kRefuseRange,
+  kDrop,
 };
 
 struct Fault {
   FaultMode mode;
+  std::string rule;  // the line as written, which names a kBreakOnce rule
   std::string name;  // kRoot: the root element; kNotFoundText: the encoding ("" or "gb2312");
                      // kRedirect: the Location
-  std::uint64_t count = 0;  // kShort, kStall: bytes of the body; kOversize: size of the body;
-                            // kRedirect: the status
-  std::uint64_t ms = 0;     // kDelay, kStall
+  std::uint64_t count = 0;  // kShort, kStall, kBreakOnce, kTrickle: bytes of the body at full
+                            // speed; kOversize: size of the body; kRedirect: the status
+  std::uint64_t ms = 0;     // kDelay, kStall, kTrickle
+  std::uint64_t piece = 0;  // kTrickle: bytes sent every ms milliseconds after the first count
 };
 
 // The first rule of `file` whose pattern matches `path`, or nullopt (also when there is no file).

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <optional>
 #include <string_view>
@@ -159,6 +160,8 @@ UpdateServer::UpdateServer(std::filesystem::path root, std::FILE* log, const std
     auto& headers = const_cast<httplib::Request&>(request).headers;
     headers.erase("Accept-Encoding");
     headers.erase("Content-Type");
+    // Ranges are answered by the handler (validators, faults), never by the library.
+    const_cast<httplib::Request&>(request).ranges.clear();
     return httplib::Server::HandlerResponse::Unhandled;
   });
 
@@ -215,7 +218,10 @@ bool UpdateServer::SleepUnlessStopping(std::uint64_t ms) {
 void UpdateServer::Log(const httplib::Request& request) {
   if (log_ == nullptr) return;
   std::string line =
-      request.method + "\t" + EscapeForLog(request.path) + "\t" + EscapeForLog(request.body) + "\n";
+      request.method + "\t" + EscapeForLog(request.path) + "\t" + EscapeForLog(request.body);
+  // A request for part of a file says which part, so a test can tell a continued download.
+  if (request.has_header("Range")) line += "\t" + EscapeForLog(request.get_header_value("Range"));
+  line += "\n";
   std::lock_guard<std::mutex> lock(log_mutex_);
   std::fwrite(line.data(), 1, line.size(), log_);
   std::fflush(log_);
@@ -240,16 +246,23 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
   auto xml_reply = [](const XmlDoc& xml) {
     return Reply{200, "text/xml; charset=utf-8", TextBody(RenderXml(xml, "utf-8"))};
   };
+  std::optional<Fault> fault = FindFault(root_ / "fault", request.path);
+  const bool ranges = !fault || fault->mode != FaultMode::kIgnoreRange;
   auto normal_reply = [&]() {
     if (doc) return xml_reply(*doc);
     const char* name = *page == Page::kSignature ? "setup.rar.sig" : "setup.rar";
-    if (auto file = FileBody(root_ / "uploads" / "soft" / name)) {
+    const std::filesystem::path path = root_ / "uploads" / "soft" / name;
+    if (auto file = FileBody(path)) {
+      const Validators validators = FileValidators(path);
+      response.set_header("ETag", validators.etag);
+      response.set_header("Last-Modified", validators.last_modified);
+      response.set_header("Accept-Ranges", "bytes");
+      if (ranges) return RangeReply(request, response, validators, file);
       return Reply{200, "application/octet-stream", file};
     }
     return HtmlPage(404, request.path);
   };
 
-  std::optional<Fault> fault = FindFault(root_ / "fault", request.path);
   if (!fault) return Deliver(response, normal_reply());
 
   switch (fault->mode) {
@@ -310,6 +323,26 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
       return Deliver(response, normal_reply());
     case FaultMode::kHang:
       return Hang(request, response);
+    case FaultMode::kDrop: {
+      // The connection ends at once without a word, as one reset by the network.
+      const int fd = ConnectionSocket(request);
+      if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+      return;
+    }
+    case FaultMode::kBreakOnce:
+      if (FirstTime(*fault))
+        return Deliver(response, normal_reply(), Transfer::kLength, fault->count);
+      return Deliver(response, normal_reply());
+    case FaultMode::kTrickle:
+      return Deliver(response, normal_reply(), Transfer::kLength, UINT64_MAX, 0,
+                     {fault->count, fault->piece, fault->ms});
+    case FaultMode::kIgnoreRange:
+      return Deliver(response, normal_reply());
+    case FaultMode::kRefuseRange:
+      if (!doc && request.has_header("Range")) {
+        return Deliver(response, {416, "text/plain; charset=utf-8", TextBody("")});
+      }
+      return Deliver(response, normal_reply());
     case FaultMode::kRedirect: {
       // A body of its own, as real servers send, which a client that follows must not keep.
       response.set_header("Location", fault->name);
@@ -322,8 +355,53 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
   Deliver(response, normal_reply());
 }
 
+UpdateServer::Reply UpdateServer::RangeReply(const httplib::Request& request,
+                                             httplib::Response& response,
+                                             const Validators& validators,
+                                             std::shared_ptr<Body> file) {
+  Reply whole{200, "application/octet-stream", file};
+  // One range, "bytes=FIRST-" or "bytes=FIRST-LAST"; anything else is answered with the whole.
+  const std::string range = request.get_header_value("Range");
+  const std::string unit = "bytes=";
+  if (range.rfind(unit, 0) != 0 || range.find(',') != std::string::npos) return whole;
+  const std::size_t dash = range.find('-');
+  std::uint64_t first = 0, last = UINT64_MAX;
+  const char* begin = range.data() + unit.size();
+  if (dash == std::string::npos || dash == unit.size() ||
+      std::from_chars(begin, range.data() + dash, first).ptr != range.data() + dash) {
+    return whole;
+  }
+  if (dash + 1 < range.size() &&
+      std::from_chars(range.data() + dash + 1, range.data() + range.size(), last).ptr !=
+          range.data() + range.size()) {
+    return whole;
+  }
+  // If-Range: the range only while the file is the one the client names; else the whole.
+  if (request.has_header("If-Range")) {
+    const std::string named = request.get_header_value("If-Range");
+    if (named != validators.etag && named != validators.last_modified) return whole;
+  }
+  const std::uint64_t size = file->Size();
+  if (first >= size || last < first) {
+    response.set_header("Content-Range", "bytes */" + std::to_string(size));
+    return {416, "text/plain; charset=utf-8", TextBody("")};
+  }
+  last = std::min(last, size - 1);
+  response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                           std::to_string(last) + "/" + std::to_string(size));
+  return {206, "application/octet-stream", SliceBody(file, first, last - first + 1)};
+}
+
+bool UpdateServer::FirstTime(const Fault& fault) {
+  std::error_code error;
+  const auto stamp = std::filesystem::last_write_time(root_ / "fault", error);
+  const std::string key = fault.rule + "\n" + std::to_string(stamp.time_since_epoch().count());
+  std::lock_guard<std::mutex> lock(once_mutex_);
+  return once_.insert(key).second;
+}
+
 void UpdateServer::Deliver(httplib::Response& response, const Reply& reply, Transfer transfer,
-                           std::uint64_t cut_at, std::uint64_t stall_ms) {
+                           std::uint64_t cut_at, std::uint64_t stall_ms, Trickle trickle) {
   response.status = reply.status;
   std::shared_ptr<Body> body = reply.body;
   auto buffer = std::make_shared<std::vector<char>>(kBlock);
@@ -348,13 +426,19 @@ void UpdateServer::Deliver(httplib::Response& response, const Reply& reply, Tran
   // The full length is announced even when the body is cut short on purpose.
   response.set_content_provider(
       body->Size(), reply.content_type,
-      [this, body, buffer, cut_at, stall_ms](std::size_t offset, std::size_t length,
-                                             httplib::DataSink& sink) {
+      [this, body, buffer, cut_at, stall_ms, trickle](std::size_t offset, std::size_t length,
+                                                      httplib::DataSink& sink) {
         if (offset >= cut_at) {
           if (stall_ms > 0) SleepUnlessStopping(stall_ms);
           return false;  // the library closes the connection
         }
         std::size_t n = std::min<std::uint64_t>({length, buffer->size(), cut_at - offset});
+        if (trickle.piece > 0 && offset >= trickle.fast) {
+          if (!SleepUnlessStopping(trickle.ms)) return false;
+          n = std::min<std::uint64_t>(n, trickle.piece);
+        } else if (trickle.piece > 0) {
+          n = std::min<std::uint64_t>(n, trickle.fast - offset);
+        }
         std::size_t got = body->Read(offset, buffer->data(), n);
         return got > 0 && sink.write(buffer->data(), got);
       });

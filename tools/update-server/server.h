@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "bodies.h"
+#include "faults.h"
 
 namespace update_server {
 
@@ -45,12 +47,23 @@ class UpdateServer {
     std::shared_ptr<Body> body;
   };
   enum class Transfer { kLength, kChunked };
+  // After `fast` bytes at full speed, `piece` bytes every `ms` milliseconds.
+  struct Trickle {
+    std::uint64_t fast;
+    std::uint64_t piece;  // 0: no trickle
+    std::uint64_t ms;
+  };
 
   void Handle(const httplib::Request& request, httplib::Response& response);
   void Log(const httplib::Request& request);
   void Deliver(httplib::Response& response, const Reply& reply,
                Transfer transfer = Transfer::kLength, std::uint64_t cut_at = UINT64_MAX,
-               std::uint64_t stall_ms = 0);
+               std::uint64_t stall_ms = 0, Trickle trickle = {0, 0, 0});
+  // The file, or the one range of it the request asks for (206, or 416 beyond its end).
+  static Reply RangeReply(const httplib::Request& request, httplib::Response& response,
+                          const Validators& validators, std::shared_ptr<Body> file);
+  // True only the first time this rule of this fault file applies.
+  bool FirstTime(const Fault& fault);
   void Hang(const httplib::Request& request, httplib::Response& response);
   // Sleeps, but wakes at once when the server stops; false then.
   bool SleepUnlessStopping(std::uint64_t ms);
@@ -61,6 +74,9 @@ class UpdateServer {
   std::FILE* log_;
   std::mutex log_mutex_;
   std::unique_ptr<httplib::Server> http_;
+
+  std::mutex once_mutex_;
+  std::set<std::string> once_;
 
   std::mutex stop_mutex_;
   std::condition_variable stop_wake_;

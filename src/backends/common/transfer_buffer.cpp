@@ -24,8 +24,10 @@ void TransferBuffer::WhileWaiting(std::function<void()> pump) {
   pump_ = std::move(pump);
 }
 
-void TransferBuffer::SetHeaders(const std::vector<std::pair<std::string, std::string>>& headers) {
+void TransferBuffer::SetHeaders(int status,
+                                const std::vector<std::pair<std::string, std::string>>& headers) {
   std::lock_guard<std::mutex> lock(mutex_);
+  status_ = status;
   headers_ = headers;
   hasHeaders_ = true;
   lastProgress_ = Clock::now();
@@ -114,6 +116,11 @@ std::string TransferBuffer::Header(const std::string& name) const {
 bool TransferBuffer::HasHeaders() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return hasHeaders_;
+}
+
+int TransferBuffer::Status() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return hasHeaders_ && !cancelled_ ? status_ : 0;
 }
 
 std::string TransferBuffer::Take(std::size_t size) {

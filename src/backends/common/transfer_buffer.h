@@ -32,8 +32,8 @@ class TransferBuffer {
   void WhileWaiting(std::function<void()> pump);
 
   // --- Worker side ---
-  // The response has begun; header lines "Name: value" (the status line is skipped).
-  void SetHeaders(const std::vector<std::pair<std::string, std::string>>& headers);
+  // The response has begun: its status code and its header lines, name and value.
+  void SetHeaders(int status, const std::vector<std::pair<std::string, std::string>>& headers);
   // Appends body bytes (always accepted, even beyond the limit: the worker asks first).
   void Push(const char* data, std::size_t size);
   bool Full() const;
@@ -53,6 +53,8 @@ class TransferBuffer {
   // "" when absent or when no headers came.
   std::string Header(const std::string& name) const;
   bool HasHeaders() const;
+  // The response's status code; 0 when no headers came or the transfer was cancelled.
+  int Status() const;
   // Up to size bytes, waiting for them; "" at the end, after a failure or a stall.
   std::string Take(std::size_t size);
   // Stops the worker: it sees Cancelled and the interrupt runs.
@@ -73,6 +75,7 @@ class TransferBuffer {
   std::function<void()> pump_;
   std::vector<std::pair<std::string, std::string>> headers_;
   bool hasHeaders_ = false;
+  int status_ = 0;
   std::deque<std::string> blocks_;
   std::vector<std::string> spare_;  // emptied blocks, kept for the next Push
   std::size_t front_ = 0;           // bytes of blocks_.front() already taken

@@ -1,5 +1,7 @@
 #include "backends/posix/curl.h"
 
+#include <strings.h>
+
 #include <mutex>
 
 namespace updater::posix {
@@ -9,7 +11,28 @@ void EnsureCurlInitialised() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-void SetRequestOptions(CURL* curl, const std::string& caFile) {
+namespace {
+
+// Runs before each request is sent, on the connection it will use.
+int BeforeRequest(void* user, char*, char*, int, int) {
+  auto* guard = static_cast<RedirectGuard*>(user);
+  char* scheme = nullptr;
+  curl_easy_getinfo(guard->curl, CURLINFO_SCHEME, &scheme);
+  const bool secure = scheme != nullptr && ::strcasecmp(scheme, "https") == 0;
+  if (guard->secure && !secure) {
+    guard->refused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  guard->secure = guard->secure || secure;
+  return CURL_PREREQFUNC_OK;
+}
+
+}  // namespace
+
+void SetRequestOptions(CURL* curl, const std::string& caFile, RedirectGuard& guard) {
+  guard = RedirectGuard{curl};
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, BeforeRequest);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &guard);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
@@ -19,7 +42,8 @@ void SetRequestOptions(CURL* curl, const std::string& caFile) {
   if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
 }
 
-int NumberFor(CURLcode code) {
+int NumberFor(CURLcode code, const RedirectGuard& guard) {
+  if (guard.refused) return kErrHttpsToHttp;
   switch (code) {
     case CURLE_TOO_MANY_REDIRECTS:
       return kErrRedirectFailed;

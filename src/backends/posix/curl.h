@@ -21,6 +21,7 @@ inline constexpr int kErrCannotConnect = HResultFromWinInet(12029);
 inline constexpr int kErrConnectionAborted = HResultFromWinInet(12030);
 inline constexpr int kErrSecureFailure = HResultFromWinInet(12175);
 inline constexpr int kErrRedirectFailed = HResultFromWinInet(12156);
+inline constexpr int kErrHttpsToHttp = HResultFromWinInet(12042);
 inline constexpr int kErrFailed = static_cast<int>(0x80004005u);  // E_FAIL
 
 // Runs curl_global_init once per process, whichever thread comes first.
@@ -29,12 +30,21 @@ void EnsureCurlInitialised();
 // At most this many redirects are followed, to http or https only, as the Windows build does.
 inline constexpr long kMaxRedirects = 5;
 
-// http and https only, redirects followed within those bounds, the server's certificate checked
-// against the system's trusted roots, or against caFile alone when one is given (tests only:
-// the product never passes one).
-void SetRequestOptions(CURL* curl, const std::string& caFile);
+// Watches the requests of one transfer, the first and each redirect's: once one went over
+// https, a request over plain http is not sent and the transfer fails.
+struct RedirectGuard {
+  CURL* curl = nullptr;
+  bool secure = false;   // a request of this transfer went over https
+  bool refused = false;  // a redirect from https to http was refused
+};
+
+// http and https only, redirects followed within those bounds and never from https to http
+// (guard must outlive the transfer), the server's certificate checked against the system's
+// trusted roots, or against caFile alone when one is given (tests only: the product never
+// passes one).
+void SetRequestOptions(CURL* curl, const std::string& caFile, RedirectGuard& guard);
 
 // The number the Windows build reports for the failure code stands for.
-int NumberFor(CURLcode code);
+int NumberFor(CURLcode code, const RedirectGuard& guard);
 
 }  // namespace updater::posix

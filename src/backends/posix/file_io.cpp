@@ -58,6 +58,36 @@ std::unique_ptr<ports::BinaryFile> PosixFileIO::OpenBinary(const std::string& pa
   return std::make_unique<PosixBinaryFile>(fd);
 }
 
+std::unique_ptr<ports::BinaryFile> PosixFileIO::OpenAppend(const std::string& path) {
+  const std::string host = mapper_.Map(path).string();
+  const int fd = ::open(host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) throw RuntimeError(kErrFileNotFound);
+    ThrowFileError(errno);
+  }
+  return std::make_unique<PosixBinaryFile>(fd);
+}
+
+std::int64_t PosixFileIO::FileLen(const std::string& path) {
+  struct stat info {};
+  if (::stat(mapper_.Map(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw RuntimeError(kErrFileNotFound);
+  }
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+void PosixFileIO::Name(const std::string& from, const std::string& to) {
+  const std::string source = mapper_.Map(from).string();
+  const std::string target = mapper_.Map(to).string();
+  struct stat info {};
+  if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw RuntimeError(kErrFileNotFound);
+  }
+  // As on Windows, an existing name is never replaced.
+  if (::lstat(target.c_str(), &info) == 0) throw RuntimeError(kErrPathFileAccess);
+  if (::rename(source.c_str(), target.c_str()) != 0) ThrowFileError(errno);
+}
+
 void PosixFileIO::Kill(const std::string& path) {
   const std::string host = mapper_.Map(path).string();
   struct stat info {};

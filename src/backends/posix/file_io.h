@@ -2,6 +2,7 @@
 // The posix backend's download port: libcurl transfers, package files written through a buffer
 // of our own, and the ANSI code page, which here is UTF-8.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ class PosixFileIO final : public ports::FileIO {
 
   std::unique_ptr<ports::Transfer> NewTransfer() override;
   std::unique_ptr<ports::BinaryFile> OpenBinary(const std::string& path) override;
+  std::unique_ptr<ports::BinaryFile> OpenAppend(const std::string& path) override;
+  std::int64_t FileLen(const std::string& path) override;
+  void Name(const std::string& from, const std::string& to) override;
   void Kill(const std::string& path) override;
   std::string ReadAll(const std::string& path) override;
   std::string AnsiToUtf8(const std::string& bytes) override { return bytes; }

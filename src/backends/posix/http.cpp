@@ -116,7 +116,8 @@ void CurlHttpRequest::Send(const std::string& body) {
   curl_easy_setopt(c, CURLOPT_URL, url_.c_str());
   // The page URL goes out as it was joined: "//" and dot segments are not tidied.
   curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
-  SetRequestOptions(c, caFile_);
+  RedirectGuard guard;
+  SetRequestOptions(c, caFile_, guard);
   curl_easy_setopt(c, CURLOPT_PROXY, "");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
@@ -138,7 +139,7 @@ void CurlHttpRequest::Send(const std::string& body) {
   const CURLcode code = curl_easy_perform(c);
   if (code == CURLE_WRITE_ERROR && sink.tooLarge) return;  // an answer, but none to read
   if (code != CURLE_OK) {
-    throw RuntimeError(NumberFor(code), error[0] != '\0' ? error : curl_easy_strerror(code));
+    throw RuntimeError(NumberFor(code, guard), error[0] != '\0' ? error : curl_easy_strerror(code));
   }
   body_ = std::move(sink.body);
 }

@@ -47,9 +47,11 @@ struct Job {
   TransferLimits limits;
   bool paused = false;
   std::string caFile;
+  std::vector<std::string> requestHeaders;
   std::vector<std::pair<std::string, std::string>> headers;
   long status = 0;
   bool location = false;  // the current response names a Location
+  RedirectGuard guard;
 
   // A redirect is followed, and its headers and body are not the package's.
   bool Redirecting() const { return status >= 300 && status < 400 && status != 304 && location; }
@@ -67,7 +69,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     const std::size_t blank = line.find(' ');
     job->status = blank == std::string::npos ? 0 : std::atol(line.c_str() + blank + 1);
   } else if (line.empty()) {
-    if (job->status >= 200 && !job->Redirecting()) job->buffer->SetHeaders(job->headers);
+    if (job->status >= 200 && !job->Redirecting()) {
+      job->buffer->SetHeaders(static_cast<int>(job->status), job->headers);
+    }
   } else if (const std::size_t colon = line.find(':'); colon != std::string::npos) {
     std::string name = text::TrimSpaces(line.substr(0, colon));
     std::string value = text::TrimSpaces(line.substr(colon + 1));
@@ -96,7 +100,7 @@ void Work(Job job) {
     return;
   }
   curl_easy_setopt(easy, CURLOPT_URL, job.url.c_str());
-  SetRequestOptions(easy, job.caFile);
+  SetRequestOptions(easy, job.caFile, job.guard);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(job.limits.connect.count()));
@@ -106,6 +110,11 @@ void Work(Job job) {
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &job);
   if (job.head) curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  curl_slist* requestHeaders = nullptr;
+  for (const std::string& line : job.requestHeaders) {
+    requestHeaders = curl_slist_append(requestHeaders, line.c_str());
+  }
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders);
   curl_multi_add_handle(job.multi, easy);
 
   // The stall limit is kept by the caller's side, which cancels; cancelling wakes the poll.
@@ -130,11 +139,12 @@ void Work(Job job) {
   // A body without headers (HTTP/0.9) or an answer to HEAD ends with the headers still unset.
   // A redirect that could not be followed (too many, another scheme) is no answer at all.
   if (!job.buffer->HasHeaders() && job.status >= 200 && !job.Redirecting()) {
-    job.buffer->SetHeaders(job.headers);
+    job.buffer->SetHeaders(static_cast<int>(job.status), job.headers);
   }
   job.buffer->Finish();
   curl_multi_remove_handle(job.multi, easy);
   curl_easy_cleanup(easy);
+  curl_slist_free_all(requestHeaders);
   job.buffer->WorkerGone();
 }
 
@@ -155,7 +165,8 @@ void CurlTransfer::Stop() {
   buffer_.reset();
 }
 
-void CurlTransfer::Execute(const std::string& url, const std::string& operation) {
+void CurlTransfer::Execute(const std::string& url, const std::string& operation,
+                           const std::vector<std::string>& headers) {
   const std::string op = text::AsciiLower(operation);
   if (op != "get" && op != "head") {
     throw RuntimeError(kErrInvalidCall);
@@ -175,10 +186,13 @@ void CurlTransfer::Execute(const std::string& url, const std::string& operation)
   job.head = op == "head";
   job.limits = limits_;
   job.caFile = caFile_;
+  job.requestHeaders = headers;
   worker_ = std::thread(Work, std::move(job));
 }
 
 bool CurlTransfer::StillExecuting() { return buffer_ && buffer_->Pending(); }
+
+int CurlTransfer::StatusCode() { return buffer_ ? buffer_->Status() : 0; }
 
 std::string CurlTransfer::GetHeader(const std::string& name) {
   return buffer_ ? buffer_->Header(name) : "";

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "backends/common/transfer_buffer.h"
 #include "ports/transfer.h"
@@ -22,8 +23,11 @@ class CurlTransfer final : public ports::Transfer {
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
 
-  void Execute(const std::string& url, const std::string& operation) override;
+  void Execute(const std::string& url, const std::string& operation,
+               const std::vector<std::string>& headers) override;
+  using ports::Transfer::Execute;
   bool StillExecuting() override;
+  int StatusCode() override;
   std::string GetHeader(const std::string& name) override;
   std::string GetChunk(std::size_t size) override;
 

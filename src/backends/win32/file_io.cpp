@@ -51,6 +51,45 @@ std::unique_ptr<ports::BinaryFile> Win32FileIO::OpenBinary(const std::string& pa
   return std::make_unique<Win32BinaryFile>(file);
 }
 
+std::unique_ptr<ports::BinaryFile> Win32FileIO::OpenAppend(const std::string& path) {
+  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+      throw RuntimeError(kErrFileNotFound, "File not found");
+    }
+    ThrowFileError(code);
+  }
+  LARGE_INTEGER end{};
+  if (!SetFilePointerEx(file, end, nullptr, FILE_END)) {
+    const DWORD code = GetLastError();
+    CloseHandle(file);
+    ThrowFileError(code);
+  }
+  return std::make_unique<Win32BinaryFile>(file);
+}
+
+std::int64_t Win32FileIO::FileLen(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    throw RuntimeError(kErrFileNotFound, "File not found");
+  }
+  return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void Win32FileIO::Name(const std::string& from, const std::string& to) {
+  // Without MOVEFILE_REPLACE_EXISTING an existing name is never replaced.
+  if (MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), 0)) return;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+      throw RuntimeError(kErrFileNotFound, "File not found");
+    default:
+      throw RuntimeError(kErrPathFileAccess, "Path/File access error");
+  }
+}
+
 void Win32FileIO::Kill(const std::string& path) {
   if (DeleteFileW(Utf8ToWide(path).c_str())) return;
   switch (GetLastError()) {

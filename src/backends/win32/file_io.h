@@ -2,6 +2,7 @@
 // The win32 backend's download port: WinINet transfers, package files written through a buffer
 // of our own with the wide file services, and text of the ANSI code page.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,9 @@ class Win32FileIO final : public ports::FileIO {
 
   std::unique_ptr<ports::Transfer> NewTransfer() override;
   std::unique_ptr<ports::BinaryFile> OpenBinary(const std::string& path) override;
+  std::unique_ptr<ports::BinaryFile> OpenAppend(const std::string& path) override;
+  std::int64_t FileLen(const std::string& path) override;
+  void Name(const std::string& from, const std::string& to) override;
   void Kill(const std::string& path) override;
   std::string ReadAll(const std::string& path) override;
   std::string AnsiToUtf8(const std::string& bytes) override;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -16,11 +15,6 @@ namespace updater::win32 {
 namespace {
 
 constexpr DWORD kReadBlock = 256 * 1024;
-// How long one read may take at the rate the body has been arriving.
-constexpr auto kReadWorth = std::chrono::milliseconds(50);
-// The rate is measured over at least this long, waits included, so a burst does not count as a
-// fast stream.
-constexpr auto kRateWindow = std::chrono::milliseconds(20);
 // A worker blocked in WinINet gets this long to notice its closed handles before the caller
 // stops waiting for it; the shared state keeps whatever it still touches alive.
 constexpr auto kStopGrace = std::chrono::milliseconds(2000);
@@ -33,6 +27,7 @@ struct WinInetTransfer::Shared {
   TransferBuffer buffer;
   RequestTarget target;
   std::wstring verb;
+  std::wstring headers;  // extra request headers, each line ended by CR LF
   CallTimeouts timeouts;
   RequestHandles handles;
 };
@@ -48,50 +43,34 @@ void Work(std::shared_ptr<WinInetTransfer::Shared> s) {
   // Each send and receive waits at most the stall limit; the caller's side keeps that limit too,
   // and closes the handles.
   HINTERNET request = nullptr;
-  if (SendFollowingRedirects(s->handles, {s->target, s->verb, nullptr, {}, s->timeouts}, request) !=
+  const wchar_t* headers = s->headers.empty() ? nullptr : s->headers.c_str();
+  if (SendFollowingRedirects(s->handles, {s->target, s->verb, headers, {}, s->timeouts}, request) !=
       0) {
     return end();
   }
   // The headers are read from the request handle when asked for; this marks their arrival.
-  buffer.SetHeaders({});
+  DWORD status = 0, size = sizeof status;
+  HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+  buffer.SetHeaders(static_cast<int>(status), {});
 
   std::unique_ptr<char[]> block(new char[kReadBlock]);
-  // A read of what has arrived never waits, but WinINet may report only its own small buffer
-  // (wine: 8 KiB), and every read costs a round trip; a larger read waits until it is filled.
-  // So read what has arrived, or what arrives in kReadWorth at the rate seen lately when that is
-  // more: a fast stream goes in large blocks, and bytes of a slow one are handed on at once.
-  // The price: a stream that drops from fast to a trickle hands on its next block late, and one
-  // that then stalls keeps up to a block back from a transfer that fails anyway.
-  using Clock = std::chrono::steady_clock;
-  auto windowStart = Clock::now();
-  std::uint64_t windowBytes = 0;
-  DWORD rateBlock = 0;  // bytes per kReadWorth in the last window
+  // Only what has arrived is read. A read asking for more waits until it is filled and holds
+  // back meanwhile what it has: a stream that slows from fast to a trickle would then hand on
+  // nothing for minutes, and be taken for a stall. Asking what has arrived waits only until some
+  // of the body is there.
   for (;;) {
     while (buffer.Full()) {
       if (buffer.WaitForRoom(std::chrono::milliseconds(100)) == TransferBuffer::Room::Cancelled) {
         return end();
       }
     }
-    // Once the stream fills whole blocks, asking what has arrived only costs a round trip.
-    DWORD want = kReadBlock;
-    if (rateBlock < kReadBlock) {
-      DWORD available = 0;
-      if (!InternetQueryDataAvailable(request, &available, 0, 0) || available == 0) break;
-      want = std::min(std::max(available, rateBlock), kReadBlock);
-    }
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0) || available == 0) break;
     DWORD n = 0;
-    if (!InternetReadFile(request, block.get(), want, &n) || n == 0) break;
-    buffer.Push(block.get(), n);
-    windowBytes += n;
-    const auto now = Clock::now();
-    if (now - windowStart >= kRateWindow) {
-      const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - windowStart);
-      const auto worth = std::chrono::duration_cast<std::chrono::microseconds>(kReadWorth);
-      rateBlock = static_cast<DWORD>(
-          std::min<std::uint64_t>(windowBytes * worth.count() / elapsed.count(), kReadBlock));
-      windowStart = now;
-      windowBytes = 0;
+    if (!InternetReadFile(request, block.get(), std::min(available, kReadBlock), &n) || n == 0) {
+      break;
     }
+    buffer.Push(block.get(), n);
   }
   // The handles stay open for the header queries; the owner closes them.
   end();
@@ -109,7 +88,8 @@ void WinInetTransfer::Stop() {
   shared_.reset();
 }
 
-void WinInetTransfer::Execute(const std::string& url, const std::string& operation) {
+void WinInetTransfer::Execute(const std::string& url, const std::string& operation,
+                              const std::vector<std::string>& headers) {
   const std::wstring verb = Verb(operation);
   if (verb != L"GET" && verb != L"HEAD") {
     throw RuntimeError(kErrInvalidCall);
@@ -130,6 +110,7 @@ void WinInetTransfer::Execute(const std::string& url, const std::string& operati
   auto s = std::make_shared<Shared>(limits_);
   s->verb = verb;
   s->target = std::move(target);
+  for (const std::string& line : headers) s->headers += Utf8ToWide(line) + L"\r\n";
   s->timeouts = {static_cast<DWORD>(limits_.connect.count()),
                  static_cast<DWORD>(limits_.stall.count())};
   Shared* raw = s.get();
@@ -140,6 +121,8 @@ void WinInetTransfer::Execute(const std::string& url, const std::string& operati
 }
 
 bool WinInetTransfer::StillExecuting() { return shared_ && shared_->buffer.Pending(); }
+
+int WinInetTransfer::StatusCode() { return shared_ ? shared_->buffer.Status() : 0; }
 
 std::string WinInetTransfer::GetHeader(const std::string& name) {
   if (!shared_ || !shared_->buffer.HasHeaders() || shared_->buffer.Cancelled()) return "";

@@ -1,11 +1,12 @@
 #pragma once
-// The package download on WinINet: the request runs on a worker thread that reads the network in
-// 64 KiB blocks into a bounded buffer and waits while it is full; the caller takes small chunks.
+// The package download on WinINet: the request runs on a worker thread that reads what has
+// arrived into a bounded buffer and waits while it is full; the caller takes small chunks.
 // Closing the handles is how a blocked worker is stopped.
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "backends/common/transfer_buffer.h"
 #include "ports/transfer.h"
@@ -21,8 +22,11 @@ class WinInetTransfer final : public ports::Transfer {
   WinInetTransfer(const WinInetTransfer&) = delete;
   WinInetTransfer& operator=(const WinInetTransfer&) = delete;
 
-  void Execute(const std::string& url, const std::string& operation) override;
+  void Execute(const std::string& url, const std::string& operation,
+               const std::vector<std::string>& headers) override;
+  using ports::Transfer::Execute;
   bool StillExecuting() override;
+  int StatusCode() override;
   std::string GetHeader(const std::string& name) override;
   std::string GetChunk(std::size_t size) override;
 

@@ -150,6 +150,9 @@ DWORD SendFollowingRedirects(RequestHandles& handles, Outgoing out, HINTERNET& r
       case UrlFault::kNoHost:
         return ERROR_INTERNET_INVALID_URL;
     }
+    // A server must not take a request off TLS without a word: refused, as WinINet's own
+    // redirect handling does.
+    if (out.target.secure && !target.secure) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
     if (status != 307 && status != 308 && out.verb != L"GET" && out.verb != L"HEAD") {
       out.verb = L"GET";
       out.payload.clear();

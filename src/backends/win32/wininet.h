@@ -122,7 +122,8 @@ struct Outgoing {
 
 // Opens and sends the request; while the answer is a redirect (a 3xx but 304, with a Location),
 // sends it again there: at most kMaxRedirects times (then ERROR_HTTP_REDIRECT_FAILED), to http
-// or https only (else ERROR_INTERNET_UNRECOGNIZED_SCHEME). 301, 302 and 303 turn a method other
+// or https only (else ERROR_INTERNET_UNRECOGNIZED_SCHEME), never from https to http (else
+// ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR). 301, 302 and 303 turn a method other
 // than GET and HEAD into a GET without a body; 307 and 308 repeat it. 0 and the final answer's
 // request handle, else the error.
 DWORD SendFollowingRedirects(RequestHandles& handles, Outgoing out, HINTERNET& request);

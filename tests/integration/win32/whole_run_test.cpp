@@ -501,5 +501,52 @@ TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
   EXPECT_EQ(Events(), "");
 }
 
+TEST_F(WindowsWholeRun, ADownloadBrokenOffIsContinuedByTheNextClick) {
+  Offer("2.0", "t2");
+  const std::string package = Package();
+  Serve(package);
+  const std::size_t at = package.size() * 6 / 10;
+  WriteFile(data_ / "fault", "setup.rar breakonce " + std::to_string(at) + "\n");
+  auto run = Start();
+  PressOk(ExpectBox(*run, "自动更新", "升级包下载不完整，请稍后重试！", Icon::Error,
+                    "download-broken"));
+  HWND window = ExpectWindow(*run, "自动升级程序");
+  ASSERT_NE(window, nullptr);
+  HWND start = VisibleChildWithText(window, "开始升级");
+  ASSERT_NE(start, nullptr);
+  EXPECT_FALSE(fs::exists(prog_ / "tmp" / "setup.rar"));
+  EXPECT_EQ(ReadFile(prog_ / "tmp.part" / "setup.rar"), package.substr(0, at));
+  Press(start);
+  PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "download-continued"));
+  ExpectExit(*run);
+  EXPECT_EQ(Column("versions", "version"), "2.0");
+  EXPECT_NE(ReadFile(data_ / "requests.log").find("\tbytes=" + std::to_string(at) + "-"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(prog_ / "tmp.part" / "setup.rar"));
+  EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+}
+
+// 6 MiB fast, then 1 KiB every 0.5 s for longer than the stall limit of 60 s.
+TEST_F(WindowsWholeRun, ADownloadThatSlowsToATrickleIsNotTakenForAStall) {
+  Offer("2.0", "t2");
+  std::string filler(6 * 1024 * 1024, '\0');
+  for (std::size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<char>(i * 7919 >> 8);
+  const std::string package = MakeTar({{"Trainova.dll", client2_}, {"filler.bin", filler}});
+  Serve(package);
+  const std::size_t slow = 130 * 1024;  // 65 s
+  WriteFile(data_ / "fault",
+            "setup.rar trickle " + std::to_string(package.size() - slow) + " 1024 500\n");
+  auto run = Start();
+  const auto box =
+      run->WaitFor([](const TopWindow& w) { return w.IsMessageBox(); }, std::chrono::seconds(120));
+  ASSERT_TRUE(box.has_value()) << run->SeenSummary();
+  const MessageBoxView view = ReadMessageBox(box->hwnd);
+  EXPECT_EQ(view.text, "系统升级完成！");
+  PressOk(view.ok);
+  ExpectExit(*run);
+  EXPECT_EQ(ReadFile(prog_ / "filler.bin"), filler);
+  EXPECT_EQ(Column("versions", "version"), "2.0");
+}
+
 }  // namespace
 }  // namespace wholerun
