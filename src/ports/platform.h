@@ -4,6 +4,7 @@
 #include "ports/components.h"
 #include "ports/database.h"
 #include "ports/instance.h"
+#include "ports/log.h"
 #include "ports/net.h"
 #include "ports/signatures.h"
 #include "ports/system.h"
@@ -27,6 +28,8 @@ struct Platform {
   ports::InstanceLocks* instances = nullptr;
   // Null where no signature check is offered: a configured key then fails closed.
   ports::Signatures* signatures = nullptr;
+  // Null where nothing is logged (tests that must not write into the user's folders).
+  ports::SupportLog* log = nullptr;
 };
 
 }  // namespace updater

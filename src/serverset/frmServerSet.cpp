@@ -1,5 +1,6 @@
 #include "serverset/frmServerSet.h"
 
+#include "helpers/SupportLog.h"
 #include "helpers/client.h"
 #include "protocol/Exchange.h"
 #include "protocol/Probes.h"
@@ -63,9 +64,11 @@ void frmServerSet::Command1_Click() {
   conn->Execute(LocalDatabase::kUpdateProjectUrls, {projectUrl}, ports::adCmdUnspecified);
   conn->Close();
   ClientIni::Write(pf_, programFolder_, ClientIni::kServer, txtUrl.Text);
+  SupportLog::Write(pf_, "server address saved: " + txtUrl.Text);
 
   pf_.ui->MsgBox("服务器地址设置成功，请重新登录！", ports::MsgIcon::None, "自动更新");
   pf_.processes->Start(ClientCommandLine(programFolder_), ports::ShowState::Normal);
+  SupportLog::Write(pf_, "client started: " + ClientCommandLine(programFolder_));
   pf_.ui->End();
 }
 

@@ -1,10 +1,14 @@
 #include "startup/SingleInstance.h"
 
+#include "helpers/SupportLog.h"
+
 namespace updater::SingleInstance {
 
 std::unique_ptr<ports::InstanceLocks::Held> Claim(Platform& pf) {
   if (pf.instances == nullptr) return std::make_unique<ports::InstanceLocks::Held>();
-  return pf.instances->Claim(pf.system->ProgramFolder());
+  auto held = pf.instances->Claim(pf.system->ProgramFolder());
+  if (!held) SupportLog::Write(pf, "another updater works in this folder: this one ends");
+  return held;
 }
 
 }  // namespace updater::SingleInstance

@@ -1,8 +1,10 @@
 // The package download: GET gcweb + "/uploads/soft/setup.rar" into P\tmp\setup.rar, with the
 // progress in ProgressBar1.
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 
+#include "helpers/SupportLog.h"
 #include "ports/errors.h"
 #include "upgrade/frmUpgrade.h"
 
@@ -26,6 +28,14 @@ std::int32_t ToLength(const std::string& text) {
   return static_cast<std::int32_t>(std::strtoll(digits.c_str(), nullptr, 10));
 }
 
+// "N bytes in T ms", what the log says of a download.
+std::string Took(std::int64_t bytes, std::chrono::steady_clock::time_point started) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started)
+                      .count();
+  return std::to_string(bytes) + " bytes in " + std::to_string(ms) + " ms";
+}
+
 // Closes and removes a partial package. Raises nothing: the error that led here is the one the
 // caller must see, and the removal must not be skipped by a second error on the way.
 void Discard(ports::BinaryFile& file, ports::FileIO& io, const std::string& path) noexcept {
@@ -45,15 +55,19 @@ void frmUpgrade::DownloadPackage() {
   txtUrl.Text = gcweb + "/uploads/soft/setup.rar";
   const std::string local = programFolder_ + "\\tmp\\setup.rar";
 
+  const auto started = std::chrono::steady_clock::now();
   auto inet = pf_.io->NewTransfer();
   inet->Execute(txtUrl.Text, "get");
   while (inet->StillExecuting()) pf_.ui->DoEvents();
 
   const std::string length = inet->GetHeader("Content-Length");
+  if (length.empty())
+    SupportLog::Write(pf_, "download " + txtUrl.Text + ": no package (no length)");
   if (!length.empty()) {
     std::string chunk = inet->GetChunk(kChunk);
     pf_.ui->DoEvents();
     if (pf_.io->AnsiToUtf8(chunk).find("无法找到网页") != std::string::npos) {
+      SupportLog::Write(pf_, "download " + txtUrl.Text + ": the server's page-not-found text");
       pf_.ui->MsgBox("下载地址不正确!", ports::MsgIcon::None, "自动更新");
     } else {
       auto file = pf_.io->OpenBinary(local);
@@ -73,11 +87,16 @@ void frmUpgrade::DownloadPackage() {
         }
         // The file reports a full disk as late as here, when it writes what it still holds.
         file->Close();
-      } catch (const RuntimeError&) {
+      } catch (const RuntimeError& e) {
         // A disk that refuses the package leaves no half-written file behind either.
         Discard(*file, *pf_.io, local);
+        SupportLog::Write(pf_, "download " + txtUrl.Text + ": " + Took(written, started) +
+                                   ", failed and removed, " + SupportLog::Error(e));
         throw;
       }
+      SupportLog::Write(pf_, "download " + txtUrl.Text + ": " + Took(written, started) + " of " +
+                                 std::to_string(announced) +
+                                 (written < announced ? ", cut short and removed" : ", complete"));
       if (written < announced) {
         // Never leave a truncated package for the installation to unpack.
         pf_.io->Kill(local);

@@ -1,5 +1,6 @@
 // The upgrade window's controller: the automatic run of Form_Load and the command button.
 #include "filesystem/CFileSystem.h"
+#include "helpers/SupportLog.h"
 #include "helpers/client.h"
 #include "serverset/frmServerSet.h"
 #include "settings/LocalDatabase.h"
@@ -50,6 +51,7 @@ void frmUpgrade::Form_Load() {
     gcweb = rs->Field("upserverurl");
     item_id = ClientIni::Read(pf_, programFolder_, ClientIni::kItemId);
     if (!item_id.empty()) gcweb = gcweb + "/" + item_id;
+    SupportLog::Write(pf_, "server address: " + gcweb);
 
     if (!CheckSStatus(gcweb)) {
       pf_.ui->MsgBox("服务器连接失败，请核对服务器地址是否正确！", ports::MsgIcon::Error,
@@ -106,6 +108,7 @@ void frmUpgrade::Command1_Click() {
 
 void frmUpgrade::StartClientAndEnd() {
   pf_.processes->Start(ClientCommandLine(programFolder_), ports::ShowState::Normal);
+  SupportLog::Write(pf_, "client started: " + ClientCommandLine(programFolder_));
   pf_.ui->End();
 }
 
