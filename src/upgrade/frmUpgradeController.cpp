@@ -67,6 +67,7 @@ void frmUpgrade::Form_Load() {
 }
 
 void frmUpgrade::Click(const std::string& control) {
+  if (control == "Command1") SupportLog::Write(pf_, "the user pressed " + Command1.Caption);
   if (control == "Command1") ui::RunEvent(pf_, [&] { Command1_Click(); });
   if (control == "List1") ui::RunEvent(pf_, [&] { List1_Click(); });
 }

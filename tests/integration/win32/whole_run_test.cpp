@@ -454,8 +454,9 @@ TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceed
   }
   std::size_t at = 0;
   for (const std::string& step : std::vector<std::string>{
-           "start: autoupdate ", "install: rar.exe exit code: ",
-           "install: failed: the package did not unpack", "install: rar.exe exit code: 0",
+           "start: autoupdate ",
+           "install: rar.exe exit code: ", "install: failed: the package did not unpack",
+           "the user pressed 开始升级", "install: rar.exe exit code: 0",
            "install: copy tmp\\*.* to the program folder: result 0", "install: succeeded",
            "client started: "}) {
     at = log.find(step, at);
