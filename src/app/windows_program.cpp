@@ -1,6 +1,9 @@
 #include "app/windows_program.h"
 
+#include "app/version.h"
 #include "backends/win32/platform.h"
+#include "backends/win32/support_log.h"
+#include "helpers/SupportLog.h"
 #include "startup/ModMain.h"
 #include "startup/SingleInstance.h"
 
@@ -9,6 +12,8 @@ namespace updater::app {
 int RunWindowsProgram(ports::Database* database, win32::Win32Rights* rights) {
   win32::Win32Platform backend(database, rights);
   Platform& pf = backend.platform();
+  win32::Win32SupportLog log(pf.system->ProgramFolder());
+  const SupportLog::Session session(pf, log, AUTOUPDATE_VERSION);
   // A second updater in the same folder steps aside before it touches anything.
   const auto claim = SingleInstance::Claim(pf);
   if (!claim) return 0;

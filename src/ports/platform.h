@@ -4,6 +4,7 @@
 #include "ports/components.h"
 #include "ports/database.h"
 #include "ports/instance.h"
+#include "ports/log.h"
 #include "ports/net.h"
 #include "ports/rights.h"
 #include "ports/signatures.h"
@@ -32,6 +33,8 @@ struct Platform {
   ports::Rights* rights = nullptr;
   // One request for administrator rights per run, whatever its answer: set once it was made.
   bool elevationAsked = false;
+  // Null where nothing is logged (tests that must not write into the user's folders).
+  ports::SupportLog* log = nullptr;
 };
 
 }  // namespace updater

@@ -1,5 +1,6 @@
 #include "protocol/Probes.h"
 
+#include "helpers/SupportLog.h"
 #include "protocol/Exchange.h"
 
 namespace updater::protocol {
@@ -17,6 +18,8 @@ bool Probe(Platform& pf, const std::string& lcWEB, const char* page,
     result = true;
     if (onTransport) onTransport(true);
   } else {
+    SupportLog::Write(
+        pf, "probe " + lcWEB + page + ": no answer, " + SupportLog::Error(exchange.error));
     if (onTransport) onTransport(false);
     exchange.DropReply();
     exchange.error.Clear();
@@ -24,9 +27,14 @@ bool Probe(Platform& pf, const std::string& lcWEB, const char* page,
   // The reply test: only a root element matters, not what the reply says.
   exchange.Lookup("error");
   if (exchange.error.IsSet()) {
+    if (result) {
+      SupportLog::Write(pf, "probe " + lcWEB + page + ": the answer is no XML document, " +
+                                SupportLog::Error(exchange.error));
+    }
     exchange.error.Clear();
     result = false;
   }
+  if (result) SupportLog::Write(pf, "probe " + lcWEB + page + ": answered");
   return result;
 }
 

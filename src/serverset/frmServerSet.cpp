@@ -1,6 +1,7 @@
 #include "serverset/frmServerSet.h"
 
 #include "helpers/Elevation.h"
+#include "helpers/SupportLog.h"
 #include "protocol/Exchange.h"
 #include "protocol/Probes.h"
 #include "settings/LocalDatabase.h"
@@ -63,6 +64,7 @@ void frmServerSet::Command1_Click() {
   conn->Execute(LocalDatabase::kUpdateProjectUrls, {projectUrl}, ports::adCmdUnspecified);
   conn->Close();
   ClientIni::Write(pf_, programFolder_, ClientIni::kServer, txtUrl.Text);
+  SupportLog::Write(pf_, "server address saved: " + txtUrl.Text);
 
   pf_.ui->MsgBox("服务器地址设置成功，请重新登录！", ports::MsgIcon::None, "自动更新");
   Elevation::StartClientAndEnd(pf_, programFolder_);

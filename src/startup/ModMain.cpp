@@ -3,6 +3,7 @@
 #include "filesystem/CFileSystem.h"
 #include "helpers/Elevation.h"
 #include "helpers/Module1.h"
+#include "helpers/SupportLog.h"
 #include "startup/frmPleaseWait.h"
 #include "startup/modCheckFileReg.h"
 #include "ui/events.h"
@@ -23,7 +24,9 @@ void CopyAndRegister(Platform& pf, CFileSystem& fs, const std::string& dllFolder
     pf.processes->Start(
         "regsvr32 " + text::Quoted(Module1::GetSystemFolder(pf) + "\\" + name) + " -s",
         ports::ShowState::MinimizedFocus);
+    SupportLog::Write(pf, "component " + name + ": copied to the system folder, regsvr32 started");
   } else {
+    SupportLog::Write(pf, "component " + name + ": copy to the system folder failed");
     pf.ui->MsgBox("文件" + name + "注册失败，请重试", ports::MsgIcon::None, "自动更新");
   }
 }

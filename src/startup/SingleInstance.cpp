@@ -1,5 +1,7 @@
 #include "startup/SingleInstance.h"
 
+#include "helpers/SupportLog.h"
+
 namespace updater::SingleInstance {
 
 std::unique_ptr<ports::InstanceLocks::Held> Claim(Platform& pf) {
@@ -8,7 +10,9 @@ std::unique_ptr<ports::InstanceLocks::Held> Claim(Platform& pf) {
   if (pf.rights != nullptr && pf.rights->StartedForElevation()) {
     return pf.instances->Join(pf.system->ProgramFolder());
   }
-  return pf.instances->Claim(pf.system->ProgramFolder());
+  auto held = pf.instances->Claim(pf.system->ProgramFolder());
+  if (!held) SupportLog::Write(pf, "another updater works in this folder: this one ends");
+  return held;
 }
 
 }  // namespace updater::SingleInstance

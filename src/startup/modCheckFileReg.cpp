@@ -1,5 +1,6 @@
 #include "startup/modCheckFileReg.h"
 
+#include "helpers/SupportLog.h"
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
 
@@ -7,13 +8,30 @@ namespace updater::modCheckFileReg {
 
 namespace {
 constexpr std::uint32_t kRegisterTimeoutMs = 10000;
+
+const char* OutcomeText(ports::EntryPointOutcome outcome) {
+  switch (outcome) {
+    case ports::EntryPointOutcome::Finished:
+      return "ran to its end";
+    case ports::EntryPointOutcome::NotLoadable:
+      return "the library cannot be loaded";
+    case ports::EntryPointOutcome::NoEntryPoint:
+      return "no such entry point";
+    case ports::EntryPointOutcome::NoWorker:
+      return "no worker thread";
+    case ports::EntryPointOutcome::TimedOut:
+      return "timed out";
+  }
+  return "?";
 }
+}  // namespace
 
 bool RegisterComponent(Platform& pf, const std::string& path, bool unregister) {
   const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
   if (!pf.files->FileExists(path)) return false;
-  return pf.components->RunEntryPoint(path, entry, kRegisterTimeoutMs) ==
-         ports::EntryPointOutcome::Finished;
+  const auto outcome = pf.components->RunEntryPoint(path, entry, kRegisterTimeoutMs);
+  SupportLog::Write(pf, std::string(entry) + " of " + path + ": " + OutcomeText(outcome));
+  return outcome == ports::EntryPointOutcome::Finished;
 }
 
 void CreateDesktopShortcut(Platform& pf) {
@@ -31,6 +49,7 @@ void CreateDesktopShortcut(Platform& pf) {
       Try(error, [&] { pf.shortcuts->SaveShortcut(link, P + "\\Trainova.exe"); });
     }
   }
+  if (error.IsSet()) SupportLog::Write(pf, "desktop shortcut: " + SupportLog::Error(error));
   error.Clear();
 }
 

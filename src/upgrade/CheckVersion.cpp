@@ -1,5 +1,6 @@
 // The version check: which client version does the server offer, and does it differ from the
 // one recorded locally?
+#include "helpers/SupportLog.h"
 #include "protocol/Exchange.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/frmUpgrade.h"
@@ -15,9 +16,15 @@ bool frmUpgrade::CheckVersion() {
 
   protocol::Exchange exchange(pf_);
   exchange.Post(gcweb + protocol::kPageClientVersion, protocol::GreetingRequest());
-  if (exchange.TransportFailed()) return false;
+  if (exchange.TransportFailed()) {
+    SupportLog::Write(pf_, "version check: no answer, " + SupportLog::Error(exchange.error));
+    return false;
+  }
   exchange.TakeReply();
-  if (exchange.TransportFailed()) return false;  // no reply document at all
+  if (exchange.TransportFailed()) {
+    SupportLog::Write(pf_, "version check: no reply, " + SupportLog::Error(exchange.error));
+    return false;  // no reply document at all
+  }
 
   // No reply test here: a reply without root leaves every value empty.
   exchange.Lookup("error");
@@ -40,11 +47,17 @@ bool frmUpgrade::CheckVersion() {
   });
 
   // A condition that fails runs the steps it guards: an unreadable record counts as equal.
+  std::string recorded = "none";
   const bool same = Try(error, /*onError=*/true, [&] {
     if (!rs) throw RuntimeError(kErrObjectNotSet);
-    return !rs->IsEOF() && rs->Field("version") == versionNo &&
-           rs->Field("updatetime") == updateTime;
+    if (rs->IsEOF()) return false;
+    recorded = rs->Field("version");
+    if (recorded != versionNo) return false;
+    const std::string time = rs->Field("updatetime");
+    recorded += " (" + time + ")";
+    return time == updateTime;
   });
+  if (error.IsSet()) recorded = "unreadable, " + SupportLog::Error(error);
   if (same) {
     result = false;
     Label2.Caption = "系统是最新版本，无需升级！";
@@ -60,6 +73,8 @@ bool frmUpgrade::CheckVersion() {
     Label2.Caption = "最新程序版本：" + versionNo;
     checkStatus.Value = 1;
   }
+  SupportLog::Write(pf_, "version offered: " + versionNo + " (" + updateTime +
+                             "), recorded: " + recorded + (result ? ": upgrade" : ": no upgrade"));
   Try(error, [&] {
     rs.reset();
     if (conn) conn->Close();

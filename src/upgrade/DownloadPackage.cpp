@@ -1,10 +1,12 @@
 // The package download: GET gcweb + "/uploads/soft/setup.rar" into P\tmp\setup.rar, with the
 // progress in ProgressBar1; a download that broke off is continued from where it ended.
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "helpers/SupportLog.h"
 #include "ports/errors.h"
 #include "upgrade/KeptDownload.h"
 #include "upgrade/frmUpgrade.h"
@@ -27,6 +29,14 @@ std::int32_t ToLength(const std::string& text) {
     throw RuntimeError(kErrOverflow);
   }
   return static_cast<std::int32_t>(std::strtoll(digits.c_str(), nullptr, 10));
+}
+
+// "N bytes in T ms", what the log says of a download.
+std::string Took(std::int64_t bytes, std::chrono::steady_clock::time_point started) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started)
+                      .count();
+  return std::to_string(bytes) + " bytes in " + std::to_string(ms) + " ms";
 }
 
 // Closes and removes a partial package. Raises nothing: the error that led here is the one the
@@ -54,6 +64,7 @@ void frmUpgrade::DownloadPackage() {
     while (transfer->StillExecuting()) pf_.ui->DoEvents();
     return transfer;
   };
+  const auto started = std::chrono::steady_clock::now();
   KeptDownload kept(pf_, programFolder_);
   std::optional<KeptPart> part = kept.Find(txtUrl.Text, Text1.Text, Text2.Text);
   auto inet = request(part);
@@ -67,16 +78,20 @@ void frmUpgrade::DownloadPackage() {
   }
   if (inet->StatusCode() == 0) {
     // No answer at all (refused, reset, timed out) is a download that broke before its body.
+    SupportLog::Write(pf_, "download " + txtUrl.Text + ": no answer");
     pf_.ui->MsgBox("升级包下载不完整，请稍后重试！", ports::MsgIcon::Error, "自动更新");
     Label2.Caption = "升级下载完成，正在升级...";
     return;
   }
 
   const std::string length = inet->GetHeader("Content-Length");
+  if (length.empty())
+    SupportLog::Write(pf_, "download " + txtUrl.Text + ": no package (no length)");
   if (!length.empty()) {
     std::string chunk = inet->GetChunk(kChunk);
     pf_.ui->DoEvents();
     if (pf_.io->AnsiToUtf8(chunk).find("无法找到网页") != std::string::npos) {
+      SupportLog::Write(pf_, "download " + txtUrl.Text + ": the server's page-not-found text");
       pf_.ui->MsgBox("下载地址不正确!", ports::MsgIcon::None, "自动更新");
     } else {
       std::unique_ptr<ports::BinaryFile> file;
@@ -107,11 +122,18 @@ void frmUpgrade::DownloadPackage() {
         }
         // The file reports a full disk as late as here, when it writes what it still holds.
         file->Close();
-      } catch (const RuntimeError&) {
+      } catch (const RuntimeError& e) {
         // A disk that refuses the package leaves no half-written file behind either.
         Discard(*file, *pf_.io, local);
+        SupportLog::Write(pf_, "download " + txtUrl.Text + ": " + Took(written, started) +
+                                   ", failed and removed, " + SupportLog::Error(e));
         throw;
       }
+      SupportLog::Write(pf_,
+                        "download " + txtUrl.Text + ": " + Took(written, started) + " of " +
+                            std::to_string(announced) +
+                            (written < announced ? ", cut short" : ", complete") +
+                            (part ? ", continued from " + std::to_string(part->received) : ""));
       if (written < announced) {
         // Never leave a truncated package for the installation to unpack; keep it aside for
         // the next try when the server can tell whether it is still the same package.

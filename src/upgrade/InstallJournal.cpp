@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "filesystem/CFileSystem.h"
+#include "helpers/SupportLog.h"
 #include "ports/errors.h"
 #include "util/text.h"
 
@@ -137,6 +138,11 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
   }
   entries_.insert(entries_.end(), plan.begin(), plan.end());
   Write();  // before anything moves
+  const auto moved =
+      std::count_if(plan.begin(), plan.end(), [](const Entry& e) { return e.op == 'M'; });
+  SupportLog::Write(pf_, "journal: " + target + ": " + std::to_string(moved) +
+                             " files to move aside, " + std::to_string(plan.size() - moved) +
+                             " paths to create");
   for (const Entry& e : plan) {
     if (e.op != 'M') continue;
     const std::string folder = undo_ + "\\" + e.aside.substr(0, e.aside.find('\\'));
@@ -220,9 +226,11 @@ void InstallJournal::Write() {
 bool InstallJournal::RollBack() {
   if (!started_) return true;
   if (Undo(pf_, undo_, entries_)) {
+    SupportLog::Write(pf_, "journal: rolled back, everything put back");
     Forget();
     return true;
   }
+  SupportLog::Write(pf_, "journal: rolled back in part; the journal stays for the next start");
   if (sealed_) {
     try {
       Write();
@@ -237,11 +245,13 @@ void InstallJournal::Seal() {
   if (!started_) return;
   if (pf_.files->KindOf(journalFile_) != Kind::None) pf_.io->Kill(journalFile_);
   sealed_ = true;
+  SupportLog::Write(pf_, "journal: sealed, the copies stand");
 }
 
 void InstallJournal::Finish(bool succeeded) {
   if (!started_) return;
   if (succeeded) {
+    SupportLog::Write(pf_, "journal: done, the files moved aside are removed");
     Forget();
   } else {
     RollBack();
@@ -266,11 +276,19 @@ void InstallJournal::Recover(Platform& pf, const std::string& programFolder) {
   try {
     if (pf.files->KindOf(undo) != Kind::Folder) return;
     if (pf.files->KindOf(journal) == Kind::File) {
-      if (!Undo(pf, undo, Parse(pf.io->ReadAll(journal)))) return;
+      const auto entries = Parse(pf.io->ReadAll(journal));
+      SupportLog::Write(pf, "journal: an installation ended midway; putting back " +
+                                std::to_string(entries.size()) + " entries");
+      if (!Undo(pf, undo, entries)) {
+        SupportLog::Write(pf, "journal: not everything could be put back; trying again next start");
+        return;
+      }
       pf.io->Kill(journal);
+      SupportLog::Write(pf, "journal: put back");
     }
     CFileSystem(pf).DelFolderOrFile(undo);
-  } catch (const RuntimeError&) {
+  } catch (const RuntimeError& e) {
+    SupportLog::Write(pf, "journal: recovery stopped, " + SupportLog::Error(e));
   }
 }
 

@@ -4,6 +4,7 @@
 #include "filesystem/CFileSystem.h"
 #include "helpers/Elevation.h"
 #include "helpers/Module1.h"
+#include "helpers/SupportLog.h"
 #include "ports/errors.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/InstallJournal.h"
@@ -35,11 +36,15 @@ class Installation {
   // from an archive that did not: a missing, damaged or hostile package stops the
   // installation with the old version still recorded.
   bool Unpack(const std::string& packagePath) {
-    if (!pf_.files->FileExists(packagePath)) return false;
+    if (!pf_.files->FileExists(packagePath)) {
+      Log("no package to unpack: " + packagePath);
+      return false;
+    }
     return Try(error, /*onError=*/false, [&] {
       const auto exitCode = Module1::RunAndWait(pf_, text::Quoted(P + "\\rar.exe") + " x " +
                                                          text::Quoted(packagePath) + " " +
                                                          text::Quoted(P + "\\Tmp") + " -y");
+      Log("rar.exe exit code: " + (exitCode ? std::to_string(*exitCode) : "unknown"));
       return exitCode.has_value() && *exitCode == 0;
     });
   }
@@ -52,6 +57,7 @@ class Installation {
       return journal_.Keep(P + "\\tmp", P) ? fs_.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\")
                                            : InstallJournal::kClash;
     });
+    Log("copy tmp\\*.* to the program folder: " + Result(result));
     if (error.IsSet() || result != 0) {
       journal_.RollBack();
       ReportCopyFailed();
@@ -77,6 +83,7 @@ class Installation {
                    ? fs_.CopyFolderOrFile(P + "\\tmp\\initSystem\\", P + "\\" + projectNo + "\\")
                    : InstallJournal::kClash;
       });
+      Log("copy initSystem to project folder " + projectNo + ": " + Result(copied));
       if (copied != 0) {
         // The program folder and the projects before this one go back too.
         journal_.RollBack();
@@ -114,7 +121,8 @@ class Installation {
     for (const std::string& name : names) {
       Try(error, [&] {
         const std::string S = Module1::GetSystemFolder(pf_);
-        fs_.CopyFolderOrFile(P + "\\tmp\\system32\\" + name, S + "\\");
+        Log("copy system32\\" + name + " to " + S + ": " +
+            Result(fs_.CopyFolderOrFile(P + "\\tmp\\system32\\" + name, S + "\\")));
       });
     }
     if (pf_.files->FileExists(P + "\\tmp\\system32\\evalcom.dll")) {
@@ -122,6 +130,7 @@ class Installation {
         const std::string S = Module1::GetSystemFolder(pf_);
         pf_.processes->Start("regsvr32 " + text::Quoted(S + "\\evalcom.dll") + " -s",
                              ports::ShowState::MinimizedFocus);
+        Log("regsvr32 started for " + S + "\\evalcom.dll");
       });
     }
   }
@@ -146,7 +155,16 @@ class Installation {
     Try(error, [&] { Rs().SetField("updatecmt", comment); });
     Try(error, [&] { Rs().SetField("versionT", LocalDatabase::VersionT(itemId)); });
     Try(error, [&] { Rs().Update(); });
+    Log(error.IsSet() ? "version not recorded, " + SupportLog::Error(error)
+                      : "version recorded: " + version + " (" + updateTime + ")");
   }
+
+  // What the log says of a step: its result code, and the error recorded so far.
+  std::string Result(std::int32_t code) const {
+    return "result " + std::to_string(code) +
+           (error.IsSet() ? ", " + SupportLog::Error(error) : std::string());
+  }
+  void Log(const std::string& text) { SupportLog::Write(pf_, "install: " + text); }
 
  private:
   // Using the recordset when the database could not be opened is an error like any other.
@@ -176,17 +194,21 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
   pf_.ui->DoEvents();
 
   if (!pf_.files->FileExists(programFolder_ + "\\rar.exe")) {
+    run.Log("rar.exe is missing");
     Label2.Caption = "升级失败，缺少rar.exe。";
     ok = false;
     return;
   }
   // A package that is not signed by the configured key is removed, never unpacked.
   if (!PackageSignatureAccepted(pf_, programFolder_, txtUrl.Text, packagePath)) {
+    run.Log("the package's signature is missing or wrong");
     Label2.Caption = "升级失败，升级包签名无效。";
     ok = false;
     return;
   }
   if (!run.Unpack(packagePath)) {
+    run.Log("failed: the package did not unpack" +
+            (run.error.IsSet() ? ", " + SupportLog::Error(run.error) : std::string()));
     Label2.Caption = "升级失败，解压升级包失败。";
     ok = false;
     return;
@@ -198,6 +220,7 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
     if (run.HasSystemFiles()) Elevation::BeforeWriting(pf_, Module1::GetSystemFolder(pf_));
     copyFailed = !run.CopyOverProgramFolder();
     if (!run.CopyToProjectFolders()) {
+      run.Log("failed: a project folder's copy failed");
       ok = false;
       return;
     }
@@ -210,6 +233,9 @@ void frmUpgrade::InstallPackage(const std::string& packagePath, bool& ok) {
   }
   ProgressBar2.Value = 100;
   ok = !run.error.IsSet() && !copyFailed;
+  run.Log(ok ? "succeeded"
+             : "failed" +
+                   (run.error.IsSet() ? ", " + SupportLog::Error(run.error) : std::string()));
   run.Finish(ok);
 }
 

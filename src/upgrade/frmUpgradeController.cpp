@@ -1,6 +1,7 @@
 // The upgrade window's controller: the automatic run of Form_Load and the command button.
 #include "filesystem/CFileSystem.h"
 #include "helpers/Elevation.h"
+#include "helpers/SupportLog.h"
 #include "serverset/frmServerSet.h"
 #include "settings/LocalDatabase.h"
 #include "ui/events.h"
@@ -51,6 +52,7 @@ void frmUpgrade::Form_Load() {
     gcweb = rs->Field("upserverurl");
     item_id = ClientIni::Read(pf_, programFolder_, ClientIni::kItemId);
     if (!item_id.empty()) gcweb = gcweb + "/" + item_id;
+    SupportLog::Write(pf_, "server address: " + gcweb);
 
     if (!CheckSStatus(gcweb)) {
       pf_.ui->MsgBox("服务器连接失败，请核对服务器地址是否正确！", ports::MsgIcon::Error,
@@ -66,6 +68,7 @@ void frmUpgrade::Form_Load() {
 }
 
 void frmUpgrade::Click(const std::string& control) {
+  if (control == "Command1") SupportLog::Write(pf_, "the user pressed " + Command1.Caption);
   if (control == "Command1") ui::RunEvent(pf_, [&] { Command1_Click(); });
   if (control == "List1") ui::RunEvent(pf_, [&] { List1_Click(); });
 }

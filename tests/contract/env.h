@@ -43,6 +43,11 @@ class Env {
   virtual std::string SecureServerUrl() = 0;
   virtual std::unique_ptr<updater::ports::Net> NewTrustingNet() = 0;
   virtual std::unique_ptr<updater::ports::FileIO> NewTrustingFileIO() = 0;
+
+  // This backend's support log of programFolder, written into folder (both core paths) instead
+  // of the user's own folder.
+  virtual std::unique_ptr<updater::ports::SupportLog> NewSupportLog(
+      const std::string& programFolder, const std::string& folder) = 0;
 };
 
 Env& TheEnv();

@@ -3,6 +3,7 @@
 
 #include "fakes/fake_components.h"
 #include "fakes/fake_database.h"
+#include "fakes/fake_log.h"
 #include "fakes/fake_net.h"
 #include "fakes/fake_system.h"
 #include "fakes/fake_transfer.h"
@@ -23,6 +24,7 @@ struct FakePlatform {
   FakeIo io;
   FakeComponents components;
   FakeShortcuts shortcuts;
+  FakeLog log;  // written only where a test sets pf.log to it
   updater::Platform pf{&profile, &system, &files, &shell,      &processes, &database,
                        &net,     &ui,     &io,    &components, &shortcuts};
 };

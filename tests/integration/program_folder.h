@@ -93,7 +93,8 @@ class ProgramFolderTest : public testing::Test {
   int Run(const std::string& input = "") {
     WriteFile(root_ / "input", input);
     const std::string cmd = "cd " + Quote(root_) + " && HOME=" + Quote(root_) +
-                            " XDG_DESKTOP_DIR=" + Quote(root_ / "Desktop") + " timeout 60 " +
+                            " XDG_DESKTOP_DIR=" + Quote(root_ / "Desktop") +
+                            " XDG_STATE_HOME=" + Quote(root_ / "state") + " timeout 60 " +
                             Quote(prog_ / "autoupdate") + " <input >stdout 2>stderr";
     const int status = std::system(cmd.c_str());
     ::usleep(300 * 1000);  // the client runs on after the updater ends
@@ -102,6 +103,16 @@ class ProgramFolderTest : public testing::Test {
   std::string Out() { return ReadFile(root_ / "stdout"); }
   std::string Err() { return ReadFile(root_ / "stderr"); }
   std::string ClientLog() { return ReadFile(root_ / "client.log"); }
+  // The support log the runs wrote into the user's state folder (below root_, never the real
+  // home); state is the folder XDG_STATE_HOME named, or ~/.local/state.
+  std::string SupportLog(const fs::path& state = "state") {
+    std::string text;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(root_ / state / "autoupdate", ec)) {
+      text += ReadFile(e.path());
+    }
+    return text;
+  }
 
   fs::path root_, prog_;
 

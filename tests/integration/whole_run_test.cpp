@@ -81,6 +81,21 @@ TEST_F(WholeRun, ANewerVersionIsInstalledRecordedAndStarted) {
   EXPECT_EQ(Query("select version||','||updatetime||','||updatecmt from versions"), "2.0,t2,说明");
   EXPECT_EQ(ReadFile(prog_ / "7" / "题库.txt"), "题库");
   EXPECT_EQ(ClientLog(), "client 2.0 []\n");
+  // The support log tells every step, in order; nothing of it is in the program folder.
+  const std::string log = SupportLog();
+  std::size_t at = 0;
+  for (const std::string& step : std::vector<std::string>{
+           "start: autoupdate ", "server address: " + server_.Url(),
+           "XmlCheckServerStatus.aspx: answered",
+           "version offered: 2.0 (t2), recorded: 1.0: upgrade", "setup.rar: ", " bytes in ",
+           ", complete", "install: rar.exe exit code: 0",
+           "install: copy tmp\\*.* to the program folder: result 0", "journal: sealed",
+           "install: version recorded: 2.0 (t2)", "install: succeeded",
+           "message box [自动更新]: 系统升级完成！", "client started: ", "] end\n"}) {
+    at = log.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << log;
+  }
+  EXPECT_FALSE(fs::exists(prog_ / "state"));
 
   // The next start finds everything up to date.
   EXPECT_EQ(Run(), 0);
@@ -175,6 +190,9 @@ TEST_F(WholeRun, AFailedInstallationLeavesTheWindowOfferingTheUpgrade) {
   EXPECT_EQ(Query("select version from versions"), "1.0");
   EXPECT_EQ(ClientLog(), "");
   EXPECT_EQ(ReadFile(prog_ / "Trainova.dll").find("2.0"), std::string::npos);
+  const std::string log = SupportLog();
+  EXPECT_NE(log.find("install: failed: the package did not unpack"), std::string::npos) << log;
+  EXPECT_EQ(log.find("install: rar.exe exit code: 0"), std::string::npos) << log;
 }
 
 TEST_F(WholeRun, ASecondStartInTheSameFolderStepsAsideAtOnce) {
@@ -203,6 +221,10 @@ TEST_F(WholeRun, ASecondStartInTheSameFolderStepsAsideAtOnce) {
   EXPECT_LT(took, std::chrono::milliseconds(1500));
   EXPECT_EQ(ReadFile(root_ / "stdout2"), "");
   EXPECT_EQ(ReadFile(root_ / "stderr2"), "");  // not even the please-wait window
+  // Without XDG_STATE_HOME the log is in ~/.local/state, and the second start is in it too.
+  EXPECT_NE(SupportLog(".local/state").find("another updater works in this folder"),
+            std::string::npos)
+      << SupportLog(".local/state");
 
   // The first shows its window as it stands, while it still waits for the package.
   const std::string appeared = "frmUpgrade.Label3: 下载进度：\n";

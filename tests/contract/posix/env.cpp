@@ -15,6 +15,7 @@
 #include "backends/posix/file_io.h"
 #include "backends/posix/net.h"
 #include "backends/posix/platform.h"
+#include "backends/posix/support_log.h"
 #include "contract/env.h"
 #include "contract/posix/test_database.h"
 #include "contract/posix/update_server.h"
@@ -99,6 +100,11 @@ class PosixEnv : public Env {
     server_.EnsureTls();
     return std::make_unique<updater::posix::PosixFileIO>(mapper_, updater::TransferLimits{},
                                                          server_.CaFile().string());
+  }
+  std::unique_ptr<updater::ports::SupportLog> NewSupportLog(const std::string& programFolder,
+                                                            const std::string& folder) override {
+    return std::make_unique<updater::posix::PosixSupportLog>(Host(programFolder).string(),
+                                                             Host(folder));
   }
 
  private:

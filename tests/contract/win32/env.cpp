@@ -12,6 +12,7 @@
 #include "backends/win32/file_io.h"
 #include "backends/win32/net.h"
 #include "backends/win32/platform.h"
+#include "backends/win32/support_log.h"
 #include "backends/win32/windows_api.h"
 #include "contract/env.h"
 #include "contract/win32/test_authority.h"
@@ -114,6 +115,11 @@ class Win32Env final : public Env {
 
   std::string CreateTestDatabase(const std::string& folder) override {
     return CreateJetDatabase(updater::LocalDatabase::ConnectionString(folder));
+  }
+
+  std::unique_ptr<updater::ports::SupportLog> NewSupportLog(const std::string& programFolder,
+                                                            const std::string& folder) override {
+    return std::make_unique<updater::win32::Win32SupportLog>(programFolder, Host(folder));
   }
 
  private:

@@ -107,6 +107,8 @@ class WindowsWholeRun : public testing::Test {
     log_ = root_ / "events.log";
     SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
     SetEnvironmentVariableW(L"WHOLERUN_REGISTER_DELAY_MS", nullptr);
+    // The program's support log goes into this test's folder, never the prefix user's.
+    SetEnvironmentVariableW(L"LOCALAPPDATA", (root_ / "AppData").c_str());
 
     Tables(
         {{"system", {"upserverurl", "indatetime"}, {{"http://old.example", std::nullopt}}},
@@ -480,6 +482,22 @@ TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceed
   EXPECT_EQ(Column("versions", "version"), "1.0|2.0");
   EXPECT_EQ(Column("versions", "versionT"), "0|1");
   EXPECT_NE(Events("client").find(ClientStarted("2.0")), std::string::npos) << Events();
+
+  // The support log tells both attempts: the archiver's failure, then the installation.
+  std::string log;
+  for (const auto& e : fs::directory_iterator(root_ / "AppData" / "autoupdate")) {
+    log += ReadFile(e.path());
+  }
+  std::size_t at = 0;
+  for (const std::string& step : std::vector<std::string>{
+           "start: autoupdate ",
+           "install: rar.exe exit code: ", "install: failed: the package did not unpack",
+           "the user pressed 开始升级", "install: rar.exe exit code: 0",
+           "install: copy tmp\\*.* to the program folder: result 0", "install: succeeded",
+           "client started: "}) {
+    at = log.find(step, at);
+    ASSERT_NE(at, std::string::npos) << step << "\n" << log;
+  }
 }
 
 TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
