@@ -234,9 +234,8 @@ TEST_F(WholeRun, ATornJournalKeepsItsFolderAndTheUpgradeInstallsBesideIt) {
   WriteFile(prog_ / "tmp.undo" / "0" / "1", "the user's only copy");
   WriteFile(prog_ / "tmp.undo" / "journal", std::string(300, '\0'));
   // And a read-only file the last package left in the temporary folder.
-  WriteFile(prog_ / "tmp" / "ro" / "ro.txt", "read-only");
-  fs::permissions(prog_ / "tmp" / "ro" / "ro.txt", fs::perms::owner_write,
-                  fs::perm_options::remove);
+  WriteFile(prog_ / "tmp" / "ro.txt", "read-only");
+  fs::permissions(prog_ / "tmp" / "ro.txt", fs::perms::owner_write, fs::perm_options::remove);
   EXPECT_EQ(Run(), 0) << Err();
   EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
   EXPECT_EQ(ClientLog(), "client 2.0 []\n");
