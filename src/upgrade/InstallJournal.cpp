@@ -38,7 +38,11 @@ std::string AsideFolder(long n) { return std::to_string(n / kPerFolder); }
 // next name. A bound, so that a folder that fills up with kept ones stops installing.
 constexpr int kMaxUndoFolders = 20;
 
-std::string UndoFolderName(int n) { return n == 1 ? "tmp.undo" : "tmp.undo." + std::to_string(n); }
+std::string UndoFolderName(int n) {
+  std::string name = "tmp.undo";
+  if (n > 1) name.append(".").append(std::to_string(n));
+  return name;
+}
 
 // "tmp.undo", "tmp.undo.2", ... in any case.
 bool IsUndoFolderName(const std::string& name) {
