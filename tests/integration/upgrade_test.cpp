@@ -556,6 +556,25 @@ TEST_F(UpgradeTest, APackageFileMeetingAFolderChangesNothingAndSaysTheCopyFailed
   EXPECT_EQ(Versions(), std::vector<std::string>{"1.0|2020-01-01 00:00:00|old|0"});
 }
 
+// A package that would write into the temporary or the undo folder is refused as a clash is.
+TEST_F(UpgradeTest, APackageNamingTheUndoOrTheTemporaryFolderChangesNothing) {
+  WriteFile(P_ / "101" / "proj.ini", "old project");
+  const auto before = Installed();
+  for (const char* entry : {"tmp.undo/journal", "TMP.UNDO/0/1", "tmp/x"}) {
+    SCOPED_TRACE(entry);
+    fs::remove_all(source_);
+    WriteFile(source_ / "app.txt", "new app");
+    WriteFile(source_ / "initSystem" / "proj.ini", "[project]\n");
+    WriteFile(source_ / entry, "C\t\tproject.mdb\n");
+    MakePackage();
+    ui_.messages.clear();
+    EXPECT_FALSE(Upgrade(*Window()));
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{"软件升级失败！错误：文件复制失败！"});
+    EXPECT_TRUE(Installed() == before);
+    EXPECT_EQ(Versions(), std::vector<std::string>{"1.0|2020-01-01 00:00:00|old|0"});
+  }
+}
+
 TEST_F(UpgradeTest, AFailedCopyIntoTheThirdProjectPutsBackTheFirstTwoAndTheProgramFolder) {
   Sqlite(P_ / "project.mdb").Exec("insert into projectList values ('103', 'c')");
   WriteFile(P_ / "103", "a file where the project folder is");
