@@ -166,7 +166,7 @@ std::int32_t PosixShell::Copy(const std::string& from, const std::string& to, bo
     }
     if (!IsFolder(target)) return kShellAlreadyExists;
     std::error_code first;
-    CaseIndex entries(target);
+    FolderEntries entries(target);
     for (const std::string& name : src.names) {
       const fs::path item = src.folder / name;
       const fs::path dest = entries.Entry(name);

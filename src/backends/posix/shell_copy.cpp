@@ -1,6 +1,5 @@
 #include "backends/posix/shell_copy.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
 #include <sys/stat.h>
@@ -11,7 +10,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "util/text.h"
+#include "backends/posix/emulation/path_mapper.h"
 
 namespace updater::posix {
 
@@ -240,7 +239,7 @@ std::error_code CopyItem(FileCopier& files, const fs::path& source, const fs::pa
   std::error_code first;
   fs::directory_iterator it(source, ec);
   if (ec) return ec;
-  CaseIndex entries(target);
+  FolderEntries entries(target);
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) return ec;
     const fs::path dest = entries.Entry(it->path().filename().string());
@@ -277,29 +276,6 @@ std::error_code CopySession::Copy(const fs::path& source, const fs::path& target
 
 std::error_code CopySession::Move(const fs::path& source, const fs::path& target) {
   return MoveItem(*files_, source, target);
-}
-
-CaseIndex::CaseIndex(fs::path folder) : folder_(std::move(folder)) {}
-
-fs::path CaseIndex::Entry(const std::string& name) {
-  if (!loaded_) {
-    // Read once: a copy into a folder of thousands of files asks for every one of them.
-    loaded_ = true;
-    if (DIR* dir = ::opendir(folder_.c_str())) {
-      while (const dirent* e = ::readdir(dir)) {
-        const std::string entry = e->d_name;
-        if (entry == "." || entry == "..") continue;
-        exact_.insert(entry);
-        auto [it, added] = folded_.emplace(text::AsciiLower(entry), entry);
-        if (!added && entry < it->second) it->second = entry;  // a stable choice
-      }
-      ::closedir(dir);
-    }
-  }
-  if (exact_.count(name)) return folder_ / name;
-  const auto [it, added] = folded_.emplace(text::AsciiLower(name), name);
-  if (added) exact_.insert(name);
-  return folder_ / it->second;
 }
 
 }  // namespace updater::posix

@@ -1,14 +1,12 @@
 #pragma once
 // The copy and the move of the posix shell: files written so that a target is either the old
 // file or the whole new one, folders merged into folders, links copied as links, and names
-// matched without regard to case in the folders a copy merges into, as the Windows shell does.
+// matched as the path mapper matches them in the folders a copy merges into, as the Windows
+// shell does.
 
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <system_error>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace updater::posix {
 
@@ -36,21 +34,6 @@ class CopySession {
 
  private:
   std::unique_ptr<FileCopier> files_;
-};
-
-// The entry of folder that name stands for: the one of that name, else one whose name differs
-// only in case, else name itself. Remembers the names it hands out for new entries, so that
-// two names of one source differing only in case land on one entry.
-class CaseIndex {
- public:
-  explicit CaseIndex(std::filesystem::path folder);
-  std::filesystem::path Entry(const std::string& name);
-
- private:
-  std::filesystem::path folder_;
-  bool loaded_ = false;
-  std::unordered_set<std::string> exact_;
-  std::unordered_map<std::string, std::string> folded_;
 };
 
 }  // namespace updater::posix
