@@ -69,6 +69,22 @@ class Files {
   // sharing cannot. Throws RuntimeError 76 when from or the folder of to is missing, 75 when
   // the rename is refused (to exists, sharing, another volume).
   virtual void Rename(const std::string& from, const std::string& to) = 0;
+
+  // What the installation does to its own folders and to what it created: exact names only (no
+  // patterns, no code-page conversion), whatever the read-only, hidden or system attributes.
+  // Clears those attributes on path and everything below it; links are not followed. Raises
+  // nothing: what cannot be changed shows when it is removed.
+  virtual void ClearAttributes(const std::string& path) = 0;
+  // Removes a file, or a folder with everything in it; nothing happens when path names nothing.
+  // Throws RuntimeError 75 when something stays.
+  virtual void Remove(const std::string& path) = 0;
+  // Replaces path with bytes as a whole: written under a temporary name beside it, flushed to
+  // the disk, renamed into place, and the folder flushed, so that after a power cut path is
+  // either the old file (or none) or all of bytes. Throws RuntimeError 75 on failure.
+  virtual void WriteWhole(const std::string& path, const std::string& bytes) = 0;
+  // True when text passes through the ANSI code page unchanged, so that the shell's copy writes
+  // the name the installation planned.
+  virtual bool FitsAnsiCodePage(const std::string& text) = 0;
 };
 
 // SHFileOperationA: the request record, field for field.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "filesystem/CFileSystem.h"
 #include "helpers/SupportLog.h"
 #include "ports/errors.h"
 #include "util/text.h"
@@ -36,66 +35,42 @@ constexpr long kPerFolder = 100;
 
 std::string AsideFolder(long n) { return std::to_string(n / kPerFolder); }
 
-bool IsAsideName(const std::string& s) {
-  const std::size_t sep = s.find('\\');
-  return sep != std::string::npos && IsNumber(s.substr(0, sep)) && IsNumber(s.substr(sep + 1));
+// An undo folder whose journal cannot be read whole is kept; the next installation uses the
+// next name. A bound, so that a folder that fills up with kept ones stops installing.
+constexpr int kMaxUndoFolders = 20;
+
+std::string UndoFolderName(int n) {
+  std::string name = "tmp.undo";
+  if (n > 1) name.append(".").append(std::to_string(n));
+  return name;
 }
 
-// One line per entry: op, aside name and path, separated by tabs (no file name holds one).
-std::string Serialize(const std::vector<InstallJournal::Entry>& entries) {
-  std::string text;
-  for (const auto& e : entries)
-    text += std::string(1, e.op) + '\t' + e.aside + '\t' + e.path + '\n';
-  return text;
+// "tmp.undo", "tmp.undo.2", ... in any case.
+bool IsUndoFolderName(const std::string& name) {
+  if (text::EqualsNoCase(name, "tmp.undo")) return true;
+  return name.size() > 9 && text::EqualsNoCase(name.substr(0, 9), "tmp.undo.") &&
+         IsNumber(name.substr(9));
 }
 
-// The complete lines of a journal; a line cut short by an updater that ended while writing it
-// is not one, and neither is anything malformed.
-std::vector<InstallJournal::Entry> Parse(const std::string& text) {
-  std::vector<InstallJournal::Entry> entries;
-  std::size_t pos = 0;
-  for (std::size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1) {
-    const std::string line = text.substr(pos, end - pos);
-    const std::size_t tab1 = line.find('\t');
-    const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
-    if (tab1 != 1 || tab2 == std::string::npos || tab2 + 1 >= line.size()) continue;
-    InstallJournal::Entry e{line[0], line.substr(2, tab2 - 2), line.substr(tab2 + 1)};
-    if ((e.op == 'M' && IsAsideName(e.aside)) || (e.op == 'C' && e.aside.empty())) {
-      entries.push_back(std::move(e));
-    }
-  }
-  return entries;
-}
-
-void Remove(Platform& pf, const std::string& path) {
-  switch (pf.files->KindOf(path)) {
-    case Kind::None:
-      return;
-    case Kind::File:
-      pf.io->Kill(path);
-      return;
-    case Kind::Folder:
-      if (CFileSystem(pf).DelFolderOrFile(path) != 0) {
-        throw RuntimeError(kErrPathFileAccess);
-      }
-      return;
-  }
+// A name as Windows stores it: without trailing dots and blanks.
+std::string Bare(std::string name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  return name;
 }
 
 // Newest first, so that a path two copies touched ends as it was before the first. Each entry
 // can be undone again without harm, so an undo that was itself cut short is simply repeated.
-bool Undo(Platform& pf, const std::string& undoFolder,
-          const std::vector<InstallJournal::Entry>& entries) {
+bool Undo(Platform& pf, const std::string& undoFolder, const std::vector<JournalEntry>& entries) {
   bool complete = true;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
     try {
       if (it->op == 'C') {
-        Remove(pf, it->path);
+        pf.files->Remove(it->path);
       } else {
         const std::string aside = undoFolder + "\\" + it->aside;
         if (pf.files->KindOf(aside) == Kind::None) continue;  // never moved, or back already
-        Remove(pf, it->path);
-        pf.files->Rename(aside, it->path);
+        pf.files->Remove(it->path);
+        pf.files->Rename(aside, it->path);  // with its own attributes
       }
     } catch (const RuntimeError&) {
       complete = false;
@@ -104,27 +79,60 @@ bool Undo(Platform& pf, const std::string& undoFolder,
   return complete;
 }
 
+// The installation stood: what was moved aside goes, then the journal, then the folder.
+void Commit(Platform& pf, const std::string& undoFolder, const std::vector<JournalEntry>& entries) {
+  for (const JournalEntry& e : entries) {
+    if (e.op == 'M') pf.files->Remove(undoFolder + "\\" + e.aside);
+  }
+}
+
+// One undo folder at start-up. Throws RuntimeError when something stays.
+void RecoverFolder(Platform& pf, const std::string& undo) {
+  const std::string journal = undo + "\\journal";
+  switch (pf.files->KindOf(journal)) {
+    case Kind::Folder:
+      return;
+    case Kind::None:
+      // Nothing moves before the journal is on the disk, and the journal goes only after what
+      // it kept aside: a folder without one holds nothing that is still wanted.
+      break;
+    case Kind::File: {
+      const auto content = ParseJournal(pf.io->ReadAll(journal));
+      // Torn or foreign: nothing can be told about what the folder holds, so nothing goes.
+      if (!content) {
+        SupportLog::Write(pf, "journal: " + undo + ": unreadable, the folder is kept as it is");
+        return;
+      }
+      SupportLog::Write(
+          pf, "journal: " + undo + ": an installation ended midway, " +
+                  (content->committed ? "finishing it" : "putting back ") +
+                  (content->committed ? "" : std::to_string(content->entries.size()) + " entries"));
+      if (content->committed) {
+        Commit(pf, undo, content->entries);
+      } else if (!Undo(pf, undo, content->entries)) {
+        SupportLog::Write(pf, "journal: not everything could be put back; trying again next start");
+        return;
+      }
+      pf.files->Remove(journal);
+      break;
+    }
+  }
+  pf.files->Remove(undo);
+}
+
 }  // namespace
 
 InstallJournal::InstallJournal(Platform& pf, const std::string& programFolder)
-    : pf_(pf),
-      programFolder_(programFolder),
-      undo_(programFolder + "\\tmp.undo"),
-      journalFile_(undo_ + "\\journal") {}
+    : pf_(pf), programFolder_(StripSeparators(programFolder)) {}
 
 bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& targetFolder) {
-  if (!started_ && pf_.files->KindOf(undo_) != Kind::None) {
-    Recover(pf_, programFolder_);
-    // A restore that still cannot finish keeps its journal; a second one must not mix with it.
-    if (pf_.files->KindOf(journalFile_) != Kind::None) {
-      throw RuntimeError(kErrPathFileAccess);
-    }
-  }
+  if (!started_) Recover(pf_, programFolder_);
   const std::string source = StripSeparators(sourceFolder);
   const std::string target = StripSeparators(targetFolder);
   std::vector<Entry> plan;
   if (pf_.files->KindOf(source) == Kind::Folder) {
-    if (pf_.files->KindOf(target) == Kind::File || !Plan(source, target, source, plan)) {
+    if (pf_.files->KindOf(target) == Kind::File || !Screen(source) ||
+        !Plan(source, target, source, plan)) {
       return false;
     }
   }
@@ -137,7 +145,7 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
     }
   }
   entries_.insert(entries_.end(), plan.begin(), plan.end());
-  Write();  // before anything moves
+  Write(false);  // on the disk before anything moves
   const auto moved =
       std::count_if(plan.begin(), plan.end(), [](const Entry& e) { return e.op == 'M'; });
   SupportLog::Write(pf_, "journal: " + target + ": " + std::to_string(moved) +
@@ -156,33 +164,58 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
 }
 
 void InstallJournal::Begin() {
-  if (pf_.files->KindOf(undo_) == Kind::None) {
-    pf_.files->MakeFolder(undo_);
-  } else {
-    // Files still held open when an earlier installation ended keep their folders.
-    for (const std::string& name : pf_.files->ListFolders(undo_)) {
-      if (IsNumber(name)) next_ = std::max(next_, (std::stol(name) + 1) * kPerFolder);
+  // The first undo folder that is free, or holds only what a finished installation left.
+  undo_.clear();
+  for (int n = 1; n <= kMaxUndoFolders && undo_.empty(); ++n) {
+    const std::string folder = programFolder_ + "\\" + UndoFolderName(n);
+    const Kind kind = pf_.files->KindOf(folder);
+    if (kind == Kind::None) {
+      pf_.files->MakeFolder(folder);
+      undo_ = folder;
+    } else if (kind == Kind::Folder && pf_.files->KindOf(folder + "\\journal") == Kind::None) {
+      // Files still held open when an earlier installation ended keep their folders.
+      for (const std::string& name : pf_.files->ListFolders(folder)) {
+        if (IsNumber(name)) next_ = std::max(next_, (std::stol(name) + 1) * kPerFolder);
+      }
+      undo_ = folder;
     }
   }
+  if (undo_.empty()) throw RuntimeError(kErrPathFileAccess);
+  journalFile_ = undo_ + "\\journal";
   started_ = true;
+}
+
+bool InstallJournal::Reserved(const std::string& path) const {
+  if (!Within(path, programFolder_) || path.size() == programFolder_.size()) return false;
+  const std::string rest = path.substr(programFolder_.size() + 1);
+  const std::string first = Bare(rest.substr(0, rest.find('\\')));
+  return text::EqualsNoCase(first, "tmp") || IsUndoFolderName(first);
+}
+
+bool InstallJournal::Screen(const std::string& source) {
+  const auto fits = [&](const std::string& name) {
+    if (name.find_first_of("\t\r\n") != std::string::npos) throw RuntimeError(kErrBadFileName);
+    return pf_.files->FitsAnsiCodePage(name);
+  };
+  for (const std::string& name : pf_.files->ListFiles(source)) {
+    if (!fits(name)) return false;
+  }
+  for (const std::string& name : pf_.files->ListFolders(source)) {
+    if (!fits(name) || !Screen(source + "\\" + name)) return false;
+  }
+  return true;
 }
 
 bool InstallJournal::Plan(const std::string& source, const std::string& target,
                           const std::string& root, std::vector<Entry>& plan) {
-  // A package that would copy into its own source or into the undo folder is not installed.
-  if (Within(target, root) || Within(target, undo_)) {
-    throw RuntimeError(kErrPathFileAccess);
-  }
-  const auto checked = [](const std::string& name) {
-    if (name.find_first_of("\t\r\n") != std::string::npos) {
-      throw RuntimeError(kErrBadFileName);
-    }
-    return name;
-  };
+  if (Reserved(target)) return false;
+  // A package that would copy into its own source is not installed.
+  if (Within(target, root)) throw RuntimeError(kErrPathFileAccess);
   std::vector<std::string> existing;
   bool listed = false;
   for (const std::string& name : pf_.files->ListFiles(source)) {
-    const std::string path = target + "\\" + checked(name);
+    const std::string path = target + "\\" + name;
+    if (Reserved(path)) return false;
     switch (pf_.files->KindOf(path)) {
       case Kind::None:
         plan.push_back({'C', "", path});
@@ -194,7 +227,7 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
         for (const std::string& e : existing) {
           if (text::EqualsNoCase(e, name)) actual = e;
         }
-        plan.push_back({'M', "", target + "\\" + checked(actual)});
+        plan.push_back({'M', "", target + "\\" + actual});
         break;
       }
       case Kind::Folder:
@@ -202,7 +235,8 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
     }
   }
   for (const std::string& name : pf_.files->ListFolders(source)) {
-    const std::string path = target + "\\" + checked(name);
+    const std::string path = target + "\\" + name;
+    if (Reserved(path)) return false;
     switch (pf_.files->KindOf(path)) {
       case Kind::None:
         plan.push_back({'C', "", path});
@@ -217,53 +251,59 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
   return true;
 }
 
-void InstallJournal::Write() {
-  auto file = pf_.io->OpenBinary(journalFile_);
-  file->Write(Serialize(entries_));  // the text only grows, so no longer file is left behind
-  file->Close();
+void InstallJournal::Write(bool committed) {
+  pf_.files->WriteWhole(journalFile_, SerializeJournal({committed, entries_}));
 }
 
 bool InstallJournal::RollBack() {
   if (!started_) return true;
-  if (Undo(pf_, undo_, entries_)) {
-    SupportLog::Write(pf_, "journal: rolled back, everything put back");
-    Forget();
-    return true;
+  try {
+    // Before anything is put back: a journal that says the copies stood would let the next
+    // start throw away what is being put back.
+    if (sealed_) Write(false);
+    sealed_ = false;
+  } catch (const RuntimeError&) {
+    return false;
   }
-  SupportLog::Write(pf_, "journal: rolled back in part; the journal stays for the next start");
-  if (sealed_) {
-    try {
-      Write();
-      sealed_ = false;
-    } catch (const RuntimeError&) {
-    }
+  if (!Undo(pf_, undo_, entries_)) {
+    SupportLog::Write(pf_, "journal: rolled back in part; the journal stays for the next start");
+    return false;
   }
-  return false;
+  SupportLog::Write(pf_, "journal: rolled back, everything put back");
+  Forget();
+  return true;
 }
 
 void InstallJournal::Seal() {
   if (!started_) return;
-  if (pf_.files->KindOf(journalFile_) != Kind::None) pf_.io->Kill(journalFile_);
+  Write(true);
   sealed_ = true;
   SupportLog::Write(pf_, "journal: sealed, the copies stand");
 }
 
 void InstallJournal::Finish(bool succeeded) {
   if (!started_) return;
-  if (succeeded) {
-    SupportLog::Write(pf_, "journal: done, the files moved aside are removed");
-    Forget();
-  } else {
+  if (!succeeded) {
     RollBack();
+    return;
   }
+  try {
+    if (!sealed_) Seal();
+  } catch (const RuntimeError&) {
+    return;  // the journal still says undo: the next start does
+  }
+  SupportLog::Write(pf_, "journal: done, the files moved aside are removed");
+  Forget();
 }
 
 void InstallJournal::Forget() {
   try {
-    if (pf_.files->KindOf(journalFile_) != Kind::None) pf_.io->Kill(journalFile_);
+    Commit(pf_, undo_, entries_);
+    pf_.files->Remove(journalFile_);
+    pf_.files->Remove(undo_);
   } catch (const RuntimeError&) {
+    // What is held open goes at the next start; the journal stays until it has.
   }
-  CFileSystem(pf_).DelFolderOrFile(undo_);  // what is held open goes at the next start
   entries_.clear();
   lastFolder_.clear();
   started_ = false;
@@ -271,24 +311,19 @@ void InstallJournal::Forget() {
 }
 
 void InstallJournal::Recover(Platform& pf, const std::string& programFolder) {
-  const std::string undo = programFolder + "\\tmp.undo";
-  const std::string journal = undo + "\\journal";
+  const std::string P = StripSeparators(programFolder);
+  std::vector<std::string> folders;
   try {
-    if (pf.files->KindOf(undo) != Kind::Folder) return;
-    if (pf.files->KindOf(journal) == Kind::File) {
-      const auto entries = Parse(pf.io->ReadAll(journal));
-      SupportLog::Write(pf, "journal: an installation ended midway; putting back " +
-                                std::to_string(entries.size()) + " entries");
-      if (!Undo(pf, undo, entries)) {
-        SupportLog::Write(pf, "journal: not everything could be put back; trying again next start");
-        return;
-      }
-      pf.io->Kill(journal);
-      SupportLog::Write(pf, "journal: put back");
+    folders = pf.files->ListFolders(P);
+  } catch (const RuntimeError&) {
+    return;
+  }
+  for (const std::string& name : folders) {
+    if (!IsUndoFolderName(name)) continue;
+    try {
+      RecoverFolder(pf, P + "\\" + name);
+    } catch (const RuntimeError&) {
     }
-    CFileSystem(pf).DelFolderOrFile(undo);
-  } catch (const RuntimeError& e) {
-    SupportLog::Write(pf, "journal: recovery stopped, " + SupportLog::Error(e));
   }
 }
 

@@ -3,13 +3,20 @@
 // folder and the project folders as they were. Before a copy, every file it will overwrite is
 // renamed into the undo folder P\tmp.undo (beside the temporary folder, where the copy of
 // tmp\*.* never reaches) and every path it will create is noted. The journal in the undo folder
-// is written before anything moves, so the next start puts right an updater that ended midway.
+// is on the disk before anything moves, so the next start puts right an updater that ended
+// midway.
+//
+// The rule it keeps: no file is deleted unless the journal entry that names it was read whole
+// and its restore or commit is complete. Every name it handles is exact (no patterns, no
+// code-page conversion). A journal that cannot be read whole is left with its folder as it is;
+// the next installation keeps its own undo folder beside it (P\tmp.undo.2, ...).
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "ports/platform.h"
+#include "upgrade/JournalFormat.h"
 
 namespace updater {
 
@@ -18,19 +25,19 @@ class InstallJournal {
   InstallJournal(Platform& pf, const std::string& programFolder);
 
   // Makes ready the copy of the entries of sourceFolder over targetFolder. False, with nothing
-  // kept, when a file of one side meets a folder of the same name on the other: the shell
-  // cannot copy that without harm (wine writes a file's bytes over the file the folder meets,
-  // or passes the file over and answers 0), so the copy must not run and counts as failed with
-  // kClash. Throws RuntimeError when something cannot be kept; the copy must then not run
-  // either. What was kept stays kept.
+  // kept, when the copy must not run and counts as failed with kClash: a file of one side meets
+  // a folder of the same name on the other (the shell cannot copy that without harm: wine writes
+  // a file's bytes over the file the folder meets, or passes the file over and answers 0); a
+  // path would land in P\tmp or an undo folder; or a name cannot pass through the ANSI code page
+  // (the shell's copy would write another name than the one planned). Throws RuntimeError when
+  // something cannot be kept; the copy must then not run either. What was kept stays kept.
   bool Keep(const std::string& sourceFolder, const std::string& targetFolder);
   static constexpr std::int32_t kClash = 183;  // the shell's "already exists"
   // Removes what the copies created and moves back what was moved aside, newest first. False
   // when something could not be put back: the journal then stays for the next start.
   bool RollBack();
-  // The copies stand: the journal goes, so that an updater ending from here on keeps the new
-  // files (the version is not recorded yet: the next start offers the upgrade again). The files
-  // moved aside stay until Finish.
+  // The copies stand: the journal says so, so that an updater ending from here on keeps the new
+  // files (the version is not recorded yet: the next start offers the upgrade again).
   void Seal();
   // The end of the installation: the moved-aside files go when it succeeded, everything is put
   // back when it did not.
@@ -41,18 +48,16 @@ class InstallJournal {
   // open then). Raises nothing.
   static void Recover(Platform& pf, const std::string& programFolder);
 
-  struct Entry {
-    char op = 0;        // 'M' moved aside, 'C' created by the copy
-    std::string aside;  // for 'M': its path in the undo folder
-    std::string path;
-  };
+  using Entry = JournalEntry;
 
  private:
   void Begin();
-  // False when the two trees clash.
+  // False when the copy must not run.
+  bool Screen(const std::string& source);
   bool Plan(const std::string& source, const std::string& target, const std::string& root,
             std::vector<Entry>& plan);
-  void Write();
+  bool Reserved(const std::string& path) const;
+  void Write(bool committed);
   void Forget();
 
   Platform& pf_;

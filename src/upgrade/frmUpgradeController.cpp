@@ -87,6 +87,8 @@ void frmUpgrade::Command1_Click() {
     // Everything of the upgrade lands in the program folder, tmp first.
     Elevation::BeforeWriting(pf_, programFolder_);
     CFileSystem fs(pf_);
+    // A package may leave read-only files there: the shell would refuse them at every start.
+    pf_.files->ClearAttributes(programFolder_ + "\\tmp");
     if (fs.ClearOrCreateFolder(programFolder_ + "\\tmp\\") != 0) {
       pf_.ui->MsgBox("升级失败，错误：清理文件失败！", ports::MsgIcon::None, "自动更新");
       pf_.ui->End();

@@ -99,6 +99,17 @@ class FakeFiles : public Files {
     if (!files.erase(from)) throw updater::RuntimeError(updater::kErrPathNotFound);
     files.insert(to);
   }
+  std::map<std::string, std::string> written;  // WriteWhole: path -> bytes
+  void ClearAttributes(const std::string&) override {}
+  void Remove(const std::string& p) override {
+    files.erase(p);
+    folders.erase(p);
+  }
+  void WriteWhole(const std::string& p, const std::string& bytes) override {
+    written[p] = bytes;
+    files.insert(p);
+  }
+  bool FitsAnsiCodePage(const std::string&) override { return true; }
 };
 
 class FakeShell : public Shell {

@@ -3,6 +3,7 @@
 four pages (tools/update-server), in UTF-8 and GB2312, with and without declarations, plus the
 error pages a real server answers with; server-list texts; base64 keys and signatures."""
 import os
+import zlib
 
 here = os.path.dirname(os.path.abspath(__file__))
 
@@ -64,3 +65,22 @@ sig = "fPoyCxfuFQVwX8FeY8w1JiCPYmtgwHscxTR3tdzEeUg99L0w0lLUn0Hr3nnp17ncyVfrP6diW
 for name, text in {"key": key + "\n", "sig_crlf": sig + "\r\n", "wrapped": sig[:76] + "\n" + sig[76:],
                    "short": "AQID", "pad1": "AAE=", "pad2": "AA==", "html": "<html>404</html>"}.items():
     write("signature", name, text.encode())
+
+# Undo journals: whole ones, pending and committed, and the torn and foreign files a start finds.
+def journal(committed, entries):
+    body = ("committed\n" if committed else "pending\n") + "".join(
+        "%s\t%s\t%s\n" % e for e in entries)
+    data = body.encode("utf-8")
+    crc = zlib.crc32(data) & 0xFFFFFFFF
+    return b"autoupdate undo journal 1\nlength %d\ncrc32 %08x\n" % (len(data), crc) + data
+
+
+P = "C:\\Program Files\\考试系统"
+entries = [("M", "0\\1", P + "\\Trainova.dll"), ("C", "", P + "\\新 folder"),
+           ("M", "0\\2", P + "\\101\\proj.ini")]
+pending = journal(False, entries)
+write("journal", "pending", pending)
+write("journal", "committed", journal(True, entries[:1]))
+write("journal", "torn", pending[: len(pending) // 2])
+write("journal", "zeroed", bytes(len(pending)))
+write("journal", "old_lines", ("M\t0\\1\t" + P + "\\Trainova.dll\nC\t\t" + P + "\\d*\n").encode())

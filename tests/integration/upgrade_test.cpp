@@ -173,6 +173,14 @@ class KillingFiles : public updater::ports::Files {
   void Rename(const std::string& from, const std::string& to) override {
     kill_.Around([&] { inner_.Rename(from, to); });
   }
+  void ClearAttributes(const std::string& p) override { inner_.ClearAttributes(p); }
+  void Remove(const std::string& p) override {
+    kill_.Around([&] { inner_.Remove(p); });
+  }
+  void WriteWhole(const std::string& p, const std::string& bytes) override {
+    kill_.Around([&] { inner_.WriteWhole(p, bytes); });
+  }
+  bool FitsAnsiCodePage(const std::string& t) override { return inner_.FitsAnsiCodePage(t); }
 
  private:
   updater::ports::Files& inner_;
@@ -347,6 +355,25 @@ class UpgradeTest : public testing::Test {
     EXPECT_TRUE(WIFEXITED(status));
     return WEXITSTATUS(status) != KillSwitch::kKilled;
   }
+  // A power cut at that point may leave the journal cut short or zero-filled: the next start
+  // then deletes, moves and restores nothing.
+  void PowerCut(int at) {
+    const fs::path journal = P_ / "tmp.undo" / "journal";
+    if (!fs::exists(journal)) return;
+    const std::string whole = ReadFile(journal);
+    const fs::path cut = work_ / "cut";
+    for (const std::string& torn :
+         {whole.substr(0, whole.size() / 2), std::string(whole.size(), '\0'), std::string()}) {
+      fs::remove_all(cut);
+      fs::copy(P_, cut, fs::copy_options::recursive);
+      WriteFile(cut / "tmp.undo" / "journal", torn);
+      const auto before = Snapshot(cut);
+      updater::posix::PosixPlatform next(cut.string());
+      updater::InstallJournal::Recover(next.platform(), cut.string());
+      EXPECT_EQ(Snapshot(cut), before) << "a journal of " << torn.size() << " bytes, call " << at;
+    }
+    fs::remove_all(cut);
+  }
   // Ends an installation at every call that changes files, before and after it; after each, the
   // next start's recovery must leave either the folders as they were or, once the copies stood,
   // as a finished installation leaves them.
@@ -370,6 +397,7 @@ class UpgradeTest : public testing::Test {
         reset();
         if (InstallInChild({at, after})) break;
         ++ends;
+        PowerCut(at);
         updater::posix::PosixPlatform next(P_.string());
         updater::InstallJournal::Recover(next.platform(), P_.string());
         const auto now = Installed();
@@ -534,6 +562,25 @@ TEST_F(UpgradeTest, APackageFileMeetingAFolderChangesNothingAndSaysTheCopyFailed
       << "the system folder stays as written";
   EXPECT_TRUE(Installed() == before);  // not EXPECT_EQ: the programs' bytes are no reading
   EXPECT_EQ(Versions(), std::vector<std::string>{"1.0|2020-01-01 00:00:00|old|0"});
+}
+
+// A package that would write into the temporary or the undo folder is refused as a clash is.
+TEST_F(UpgradeTest, APackageNamingTheUndoOrTheTemporaryFolderChangesNothing) {
+  WriteFile(P_ / "101" / "proj.ini", "old project");
+  const auto before = Installed();
+  for (const char* entry : {"tmp.undo/journal", "TMP.UNDO/0/1", "tmp/x"}) {
+    SCOPED_TRACE(entry);
+    fs::remove_all(source_);
+    WriteFile(source_ / "app.txt", "new app");
+    WriteFile(source_ / "initSystem" / "proj.ini", "[project]\n");
+    WriteFile(source_ / entry, "C\t\tproject.mdb\n");
+    MakePackage();
+    ui_.messages.clear();
+    EXPECT_FALSE(Upgrade(*Window()));
+    EXPECT_EQ(ui_.messages, std::vector<std::string>{"软件升级失败！错误：文件复制失败！"});
+    EXPECT_TRUE(Installed() == before);
+    EXPECT_EQ(Versions(), std::vector<std::string>{"1.0|2020-01-01 00:00:00|old|0"});
+  }
 }
 
 TEST_F(UpgradeTest, AFailedCopyIntoTheThirdProjectPutsBackTheFirstTwoAndTheProgramFolder) {

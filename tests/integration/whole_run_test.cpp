@@ -9,6 +9,7 @@
 
 #include "contract/posix/update_server.h"
 #include "integration/program_folder.h"
+#include "upgrade/JournalFormat.h"
 
 namespace {
 
@@ -268,16 +269,39 @@ TEST_F(WholeRun, AnInstallationEndedMidwayIsPutBackBeforeAnythingElse) {
   const std::string P = prog_.string();
   fs::create_directories(prog_ / "tmp.undo" / "0");
   fs::rename(prog_ / "Trainova.dll", prog_ / "tmp.undo" / "0" / "1");
+  fs::permissions(prog_ / "tmp.undo" / "0" / "1", fs::perms::owner_write, fs::perm_options::remove);
   Client(prog_ / "Trainova.dll", "2.0");
+  fs::permissions(prog_ / "Trainova.dll", fs::perms::owner_write, fs::perm_options::remove);
   WriteFile(prog_ / "新 folder" / "new.txt", "new");
   WriteFile(prog_ / "tmp.undo" / "journal",
-            "M\t0\\1\t" + P + "\\Trainova.dll\nC\t\t" + P + "\\新 folder\nC\t\t" + P + "\\cut sh");
-  WriteFile(prog_ / "cut sh", "a line cut short names nothing to remove");
+            updater::SerializeJournal(
+                {false, {{'M', "0\\1", P + "\\Trainova.dll"}, {'C', "", P + "\\新 folder"}}}));
   EXPECT_EQ(Run(), 0) << Err();
   EXPECT_EQ(ClientLog(), "client 1.0 []\n");
   EXPECT_FALSE(fs::exists(prog_ / "新 folder"));
-  EXPECT_TRUE(fs::exists(prog_ / "cut sh"));
   EXPECT_FALSE(fs::exists(prog_ / "tmp.undo"));
+  EXPECT_EQ(fs::status(prog_ / "Trainova.dll").permissions() & fs::perms::owner_write,
+            fs::perms::none)
+      << "back with its own attributes";
+}
+
+// A journal a power cut left zero-filled tells nothing: its folder, with the only copy of a file
+// of the user's, stays as it is, and the upgrade installs beside it.
+TEST_F(WholeRun, ATornJournalKeepsItsFolderAndTheUpgradeInstallsBesideIt) {
+  Offer("2.0", "t2");
+  Package();
+  Ini(server_.Url());
+  WriteFile(prog_ / "tmp.undo" / "0" / "1", "the user's only copy");
+  WriteFile(prog_ / "tmp.undo" / "journal", std::string(300, '\0'));
+  // And a read-only file the last package left in the temporary folder.
+  WriteFile(prog_ / "tmp" / "ro.txt", "read-only");
+  fs::permissions(prog_ / "tmp" / "ro.txt", fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_EQ(Run(), 0) << Err();
+  EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  EXPECT_EQ(ClientLog(), "client 2.0 []\n");
+  EXPECT_EQ(ReadFile(prog_ / "tmp.undo" / "0" / "1"), "the user's only copy");
+  EXPECT_EQ(ReadFile(prog_ / "tmp.undo" / "journal"), std::string(300, '\0'));
+  EXPECT_FALSE(fs::exists(prog_ / "tmp.undo.2")) << "the finished installation's own is gone";
 }
 
 }  // namespace

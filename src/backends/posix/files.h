@@ -21,6 +21,10 @@ class PosixFiles : public ports::Files {
   Kind KindOf(const std::string& path) override;
   std::vector<std::string> ListFolders(const std::string& folder) override;
   void Rename(const std::string& from, const std::string& to) override;
+  void ClearAttributes(const std::string& path) override;
+  void Remove(const std::string& path) override;
+  void WriteWhole(const std::string& path, const std::string& bytes) override;
+  bool FitsAnsiCodePage(const std::string& text) override;
 
  private:
   const PathMapper& mapper_;

@@ -98,4 +98,25 @@ fs::path PathMapper::Map(std::string_view corePath) const {
   return out;
 }
 
+fs::path FolderEntries::Entry(const std::string& name) {
+  if (!loaded_) {
+    loaded_ = true;
+    if (DIR* dir = ::opendir(folder_.c_str())) {
+      while (const dirent* e = ::readdir(dir)) {
+        const std::string entry = e->d_name;
+        if (entry == "." || entry == "..") continue;
+        exact_.insert(entry);
+        // The smallest of names that differ only in case, as MatchEntry chooses.
+        auto [it, added] = folded_.emplace(text::AsciiLower(entry), entry);
+        if (!added && entry < it->second) it->second = entry;
+      }
+      ::closedir(dir);
+    }
+  }
+  if (exact_.count(name)) return folder_ / name;
+  const auto [it, added] = folded_.emplace(text::AsciiLower(name), name);
+  if (added) exact_.insert(name);
+  return folder_ / it->second;
+}
+
 }  // namespace updater::posix

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace updater::posix {
 
@@ -25,6 +27,21 @@ class PathMapper {
 
  private:
   std::filesystem::path programFolder_;
+};
+
+// One folder's entries as MatchEntry finds them, read once, for a copy that looks up every name
+// it writes there. Remembers the names it hands out for new entries, so that two names of one
+// source that differ only in case land on one entry, as on Windows.
+class FolderEntries {
+ public:
+  explicit FolderEntries(std::filesystem::path folder) : folder_(std::move(folder)) {}
+  std::filesystem::path Entry(const std::string& name);
+
+ private:
+  std::filesystem::path folder_;
+  bool loaded_ = false;
+  std::unordered_set<std::string> exact_;
+  std::unordered_map<std::string, std::string> folded_;  // lower-cased name -> entry
 };
 
 // True for a path that starts with a drive letter and a colon ("C:", "d:\x").
