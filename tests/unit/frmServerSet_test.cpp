@@ -27,11 +27,7 @@ class Dialog : public testing::Test {
     }
     return false;
   }
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> out;
-    for (auto& b : f.ui.boxes) out.push_back(b.text);
-    return out;
-  }
+  std::vector<std::string> Boxes() { return f.Boxes(); }
   fakes::FakePlatform f;
   frmServerSet dialog{f.pf};
 };

@@ -39,16 +39,8 @@ class Controller : public testing::Test {
     }
     return false;
   }
-  std::vector<std::string> Started() {
-    std::vector<std::string> out;
-    for (auto& s : f.processes.started) out.push_back(s.commandLine);
-    return out;
-  }
-  std::vector<std::string> Boxes() {
-    std::vector<std::string> out;
-    for (auto& b : f.ui.boxes) out.push_back(b.text);
-    return out;
-  }
+  std::vector<std::string> Started() { return f.Started(); }
+  std::vector<std::string> Boxes() { return f.Boxes(); }
   fakes::FakePlatform f;
   frmUpgrade form{f.pf};
 };
