@@ -129,18 +129,21 @@ void frmUpgrade::DownloadPackage() {
                                    ", failed and removed, " + SupportLog::Error(e));
         throw;
       }
-      SupportLog::Write(pf_,
-                        "download " + txtUrl.Text + ": " + Took(written, started) + " of " +
-                            std::to_string(announced) +
-                            (written < announced ? ", cut short" : ", complete") +
-                            (part ? ", continued from " + std::to_string(part->received) : ""));
+      const std::string outcome =
+          "download " + txtUrl.Text + ": " + Took(written, started) + " of " +
+          std::to_string(announced) +
+          (part ? ", continued from " + std::to_string(part->received) : "");
+      if (written >= announced) SupportLog::Write(pf_, outcome + ", complete");
       if (written < announced) {
         // Never leave a truncated package for the installation to unpack; keep it aside for
         // the next try when the server can tell whether it is still the same package.
         const KeptPart received{txtUrl.Text, Text1.Text,
                                 Text2.Text,  part ? part->validator : ValidatorOf(*inet),
                                 announced,   written};
-        if (!kept.Keep(local, received)) pf_.io->Kill(local);
+        const bool keptPart = kept.Keep(local, received);
+        if (!keptPart) pf_.io->Kill(local);
+        SupportLog::Write(pf_, outcome + (keptPart ? ", cut short, kept for the next try"
+                                                   : ", cut short and removed"));
         pf_.ui->MsgBox("升级包下载不完整，请稍后重试！", ports::MsgIcon::Error, "自动更新");
       }
     }
