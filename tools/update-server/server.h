@@ -85,4 +85,8 @@ class UpdateServer {
   std::atomic<bool> stop_sent_{false};
 };
 
+// The socket of the connection that carries request, or -1. The library does not hand it to
+// handlers; a hanging answer needs it to notice that its client has gone.
+int ConnectionSocket(const httplib::Request& request);
+
 }  // namespace update_server
