@@ -1,14 +1,15 @@
 // The exact-name file services of the installation: no wildcard, whatever the write bits (the
 // stand-in for the read-only attribute), and a durable whole-file replace.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "backends/posix/emulation/path_mapper.h"
 #include "backends/posix/files.h"
 #include "ports/errors.h"
 
@@ -16,15 +17,10 @@ namespace updater::posix {
 
 namespace {
 
+// Collected before anything is removed: a folder is not read while its entries go.
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
+  ForEachEntry(folder, [&](std::string_view name) { names.emplace_back(name); });
   return names;
 }
 

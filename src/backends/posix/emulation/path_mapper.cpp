@@ -1,7 +1,5 @@
 #include "backends/posix/emulation/path_mapper.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <system_error>
 #include <vector>
@@ -22,21 +20,15 @@ PathMapper::PathMapper(fs::path programFolder) : programFolder_(std::move(progra
 std::string PathMapper::MatchEntry(const fs::path& folder, const std::string& name) {
   std::error_code ec;
   if (fs::exists(fs::symlink_status(folder / name, ec))) return name;
-  // Read with readdir: a copy looks a folder over for every file it makes.
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return name;
   // Directory order is arbitrary; pick the smallest matching name so the choice is stable.
   std::string best;
   bool found = false;
-  while (const dirent* e = ::readdir(dir)) {
-    const std::string_view entry(e->d_name);
-    if (entry == "." || entry == "..") continue;
+  ForEachEntry(folder, [&](std::string_view entry) {
     if (text::EqualsNoCase(entry, name) && (!found || entry < best)) {
       best = entry;
       found = true;
     }
-  }
-  ::closedir(dir);
+  });
   return found ? best : name;
 }
 
@@ -101,17 +93,13 @@ fs::path PathMapper::Map(std::string_view corePath) const {
 fs::path FolderEntries::Entry(const std::string& name) {
   if (!loaded_) {
     loaded_ = true;
-    if (DIR* dir = ::opendir(folder_.c_str())) {
-      while (const dirent* e = ::readdir(dir)) {
-        const std::string entry = e->d_name;
-        if (entry == "." || entry == "..") continue;
-        exact_.insert(entry);
-        // The smallest of names that differ only in case, as MatchEntry chooses.
-        auto [it, added] = folded_.emplace(text::AsciiLower(entry), entry);
-        if (!added && entry < it->second) it->second = entry;
-      }
-      ::closedir(dir);
-    }
+    ForEachEntry(folder_, [&](std::string_view name) {
+      const std::string entry(name);
+      exact_.insert(entry);
+      // The smallest of names that differ only in case, as MatchEntry chooses.
+      auto [it, added] = folded_.emplace(text::AsciiLower(entry), entry);
+      if (!added && entry < it->second) it->second = entry;
+    });
   }
   if (exact_.count(name)) return folder_ / name;
   const auto [it, added] = folded_.emplace(text::AsciiLower(name), name);

@@ -3,6 +3,8 @@
 // file system: `\` becomes `/`, the drive X: is the folder <P>/drive_x, and every component that
 // exists is matched without regard to case, as Windows does.
 
+#include <dirent.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -28,6 +30,19 @@ class PathMapper {
  private:
   std::filesystem::path programFolder_;
 };
+
+// Calls visit(name) for every entry of folder but "." and "..", in directory order, read with
+// readdir (no path object per entry: a copy looks folders over for every file it makes).
+template <class Visit>
+void ForEachEntry(const std::filesystem::path& folder, Visit&& visit) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string_view name(e->d_name);
+    if (name != "." && name != "..") visit(name);
+  }
+  ::closedir(dir);
+}
 
 // One folder's entries as MatchEntry finds them, read once, for a copy that looks up every name
 // it writes there. Remembers the names it hands out for new entries, so that two names of one
