@@ -82,14 +82,8 @@ class ElevationRun : public testing::Test {
             Wide(testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     prog_ = root_ / "program";  // a plain name: wine passes a Linux command line on its own way
-    fs::create_directories(prog_ / "DLL");
-    const fs::path bin = ExecutableFolder();
-    fs::copy_file(bin / UPDATER_NAME, prog_ / "autoupdate.exe");
-    fs::copy_file(bin / RAR_NAME, prog_ / "rar.exe");
-    fs::copy_file(bin / CLIENT_1_NAME, prog_ / "Trainova.dll");
-    client2_ = ReadFile(bin / CLIENT_2_NAME);
     log_ = root_ / "events.log";
-    SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
+    client2_ = LayOutProgramFolder(prog_, log_);
 
     WriteFile(prog_ / "project.mdb",
               FormatTables({{"system", {"upserverurl", "indatetime"}, {{url_, std::nullopt}}},

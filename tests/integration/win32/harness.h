@@ -69,6 +69,22 @@ inline std::filesystem::path SystemFolder() {
   return path;
 }
 
+#if defined(UPDATER_NAME) && defined(RAR_NAME) && defined(CLIENT_1_NAME) && defined(CLIENT_2_NAME)
+// Lays out program as installed, from the test programs built beside this one: the updater, the
+// archiver, client 1.0 and an empty DLL folder; the events of the stand-ins go to log. Gives
+// client 2.0's bytes, what an upgrade should install.
+inline std::string LayOutProgramFolder(const std::filesystem::path& program,
+                                       const std::filesystem::path& log) {
+  std::filesystem::create_directories(program / "DLL");
+  const std::filesystem::path bin = ExecutableFolder();
+  std::filesystem::copy_file(bin / UPDATER_NAME, program / "autoupdate.exe");
+  std::filesystem::copy_file(bin / RAR_NAME, program / "rar.exe");
+  std::filesystem::copy_file(bin / CLIENT_1_NAME, program / "Trainova.dll");
+  SetEnvironmentVariableW(L"WHOLERUN_LOG", log.c_str());
+  return ReadFile(bin / CLIENT_2_NAME);
+}
+#endif
+
 // False without an X display under wine: no window of the program could be shown.
 inline bool CanMakeWindows() {
   HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,

@@ -32,14 +32,8 @@ class NginxRun : public testing::Test {
     root_ = fs::path(temp) / Wide("autoupdate nginx run-" + std::to_string(GetCurrentProcessId()));
     fs::remove_all(root_);
     prog_ = root_ / Wide("program 中文");
-    fs::create_directories(prog_ / "DLL");
-    const fs::path bin = ExecutableFolder();
-    fs::copy_file(bin / UPDATER_NAME, prog_ / "autoupdate.exe");
-    fs::copy_file(bin / RAR_NAME, prog_ / "rar.exe");
-    fs::copy_file(bin / CLIENT_1_NAME, prog_ / "Trainova.dll");
-    client2_ = ReadFile(bin / CLIENT_2_NAME);
     log_ = root_ / "events.log";
-    SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
+    client2_ = LayOutProgramFolder(prog_, log_);
     WriteFile(prog_ / "project.mdb",
               FormatTables({{"system", {"upserverurl", "indatetime"}, {}},
                             {"versions",

@@ -96,16 +96,10 @@ class WindowsWholeRun : public testing::Test {
             info->name();
     fs::remove_all(root_);
     prog_ = root_ / Wide("program 中文");
-    fs::create_directories(prog_ / "DLL");
-    const fs::path bin = ExecutableFolder();
-    fs::copy_file(bin / UPDATER_NAME, prog_ / "autoupdate.exe");
-    fs::copy_file(bin / RAR_NAME, prog_ / "rar.exe");
-    fs::copy_file(bin / CLIENT_1_NAME, prog_ / "Trainova.dll");
-    client2_ = ReadFile(bin / CLIENT_2_NAME);
-    evalcom_ = ReadFile(bin / EVALCOM_NAME);
-
     log_ = root_ / "events.log";
-    SetEnvironmentVariableW(L"WHOLERUN_LOG", log_.c_str());
+    client2_ = LayOutProgramFolder(prog_, log_);
+    evalcom_ = ReadFile(ExecutableFolder() / EVALCOM_NAME);
+
     SetEnvironmentVariableW(L"WHOLERUN_REGISTER_DELAY_MS", nullptr);
     // The program's support log goes into this test's folder, never the prefix user's.
     SetEnvironmentVariableW(L"LOCALAPPDATA", (root_ / "AppData").c_str());
