@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,6 +23,50 @@ constexpr DWORD kReadBlock = 256 * 1024;
 // stops waiting for it; the shared state keeps whatever it still touches alive.
 constexpr auto kStopGrace = std::chrono::milliseconds(2000);
 
+// The asynchronous call a download has outstanding, and what WinINet writes into meanwhile. A
+// worker that gives up on a call (cancelled) leaves it here until the request handle's closing
+// is reported, the last thing WinINet does with it.
+struct Pending {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool completed = false;
+  DWORD error = 0;
+  // Guarded by gMutex.
+  bool outstanding = false;
+  bool reading = false;  // past the redirects, whose handles close on the way
+  bool closed = false;
+  bool abandoned = false;
+  // The ...A form: Windows has long left InternetReadFileExW unimplemented.
+  INTERNET_BUFFERSA read{};
+  std::unique_ptr<char[]> block{new char[kReadBlock]};
+};
+std::mutex gMutex;
+DWORD_PTR gLast = 0;
+std::map<DWORD_PTR, std::shared_ptr<Pending>> gLive;
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR id, DWORD status, LPVOID info, DWORD) {
+  std::shared_ptr<Pending> p;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    auto it = gLive.find(id);
+    if (it == gLive.end()) return;
+    if (status == INTERNET_STATUS_HANDLE_CLOSING && it->second->reading) {
+      if (it->second->abandoned) {
+        gLive.erase(it);
+      } else {
+        it->second->closed = true;
+      }
+      return;
+    }
+    if (status != INTERNET_STATUS_REQUEST_COMPLETE || info == nullptr) return;
+    p = it->second;
+  }
+  std::lock_guard<std::mutex> lock(p->mutex);
+  p->completed = true;
+  p->error = static_cast<const INTERNET_ASYNC_RESULT*>(info)->dwError;
+  p->done.notify_all();
+}
+
 }  // namespace
 
 struct WinInetTransfer::Shared {
@@ -34,44 +82,90 @@ struct WinInetTransfer::Shared {
 
 namespace {
 
+// Waits for the completion of the call that went pending; a cancelled download stops waiting
+// (its closed handles end the call).
+DWORD Await(Pending& p, TransferBuffer& buffer) {
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    p.outstanding = true;
+  }
+  std::unique_lock<std::mutex> lock(p.mutex);
+  while (!p.completed) {
+    if (buffer.Cancelled()) return ERROR_INTERNET_OPERATION_CANCELLED;
+    p.done.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  p.completed = false;
+  std::lock_guard<std::mutex> live(gMutex);
+  p.outstanding = false;
+  return p.error;
+}
+
+// Reads the body as it arrives: each read takes, without waiting, all that has arrived, up to a
+// block. A read asking for a fixed amount would wait until it is filled and hold back meanwhile
+// what it has: a stream that slows from fast to a trickle would then hand on nothing for minutes,
+// and be taken for a stall. A read that finds nothing goes pending, and its completion says only
+// that data has come: Windows leaves the block and the count as they were, and the next read
+// takes the data. Only a read answered at once with nothing is the end of the body.
+void ReadBody(HINTERNET request, DWORD_PTR id, Pending& p, TransferBuffer& buffer) {
+  for (;;) {
+    while (buffer.Full()) {
+      if (buffer.WaitForRoom(std::chrono::milliseconds(100)) == TransferBuffer::Room::Cancelled) {
+        return;
+      }
+    }
+    p.read = {};
+    p.read.dwStructSize = sizeof p.read;
+    p.read.lpvBuffer = p.block.get();
+    p.read.dwBufferLength = kReadBlock;
+    if (InternetReadFileExA(request, &p.read, IRF_NO_WAIT, id)) {
+      if (p.read.dwBufferLength == 0) return;
+      buffer.Push(p.block.get(), p.read.dwBufferLength);
+      continue;
+    }
+    if (GetLastError() != ERROR_IO_PENDING || Await(p, buffer) != 0) return;
+  }
+}
+
 void Work(std::shared_ptr<WinInetTransfer::Shared> s) {
   TransferBuffer& buffer = s->buffer;
+  auto pending = std::make_shared<Pending>();
+  DWORD_PTR id;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    id = ++gLast;
+    gLive[id] = pending;
+  }
   const auto end = [&] {
+    {
+      // A read still outstanding may write into pending until the request handle closes.
+      std::lock_guard<std::mutex> lock(gMutex);
+      if (pending->reading && pending->outstanding && !pending->closed) {
+        pending->abandoned = true;
+      } else {
+        gLive.erase(id);
+      }
+    }
     buffer.Finish();
     buffer.WorkerGone();
   };
-  // Each send and receive waits at most the stall limit; the caller's side keeps that limit too,
+  // An asynchronous session, so that a read can take all that has arrived without waiting for
+  // more. Each wait ends when the download is cancelled; the caller's side keeps the stall limit
   // and closes the handles.
+  AsyncMode async{OnStatus, id, [&] { return Await(*pending, buffer); }};
   HINTERNET request = nullptr;
-  const wchar_t* headers = s->headers.empty() ? nullptr : s->headers.c_str();
-  if (SendFollowingRedirects(s->handles, {s->target, s->verb, headers, {}, s->timeouts}, request) !=
-      0) {
-    return end();
-  }
+  Outgoing out{
+      s->target, s->verb, s->headers.empty() ? nullptr : s->headers.c_str(), {}, s->timeouts};
+  out.async = &async;
+  if (SendFollowingRedirects(s->handles, std::move(out), request) != 0) return end();
   // The headers are read from the request handle when asked for; this marks their arrival.
   DWORD status = 0, size = sizeof status;
   HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
   buffer.SetHeaders(static_cast<int>(status), {});
-
-  std::unique_ptr<char[]> block(new char[kReadBlock]);
-  // Only what has arrived is read. A read asking for more waits until it is filled and holds
-  // back meanwhile what it has: a stream that slows from fast to a trickle would then hand on
-  // nothing for minutes, and be taken for a stall. Asking what has arrived waits only until some
-  // of the body is there.
-  for (;;) {
-    while (buffer.Full()) {
-      if (buffer.WaitForRoom(std::chrono::milliseconds(100)) == TransferBuffer::Room::Cancelled) {
-        return end();
-      }
-    }
-    DWORD available = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0) || available == 0) break;
-    DWORD n = 0;
-    if (!InternetReadFile(request, block.get(), std::min(available, kReadBlock), &n) || n == 0) {
-      break;
-    }
-    buffer.Push(block.get(), n);
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    pending->reading = true;
   }
+  ReadBody(request, id, *pending, buffer);
   // The handles stay open for the header queries; the owner closes them.
   end();
 }

@@ -43,11 +43,13 @@ std::wstring Verb(const std::string& method) {
 }
 
 DWORD RequestHandles::Open(const RequestTarget& target, const wchar_t* verb, DWORD flags,
-                           const CallTimeouts& timeouts, HINTERNET& request) {
-  HINTERNET session =
-      InternetOpenW(L"autoupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+                           const CallTimeouts& timeouts, HINTERNET& request,
+                           const AsyncMode* async) {
+  HINTERNET session = InternetOpenW(L"autoupdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                    async != nullptr ? INTERNET_FLAG_ASYNC : 0);
   if (session == nullptr) return GetLastError();
   if (!Adopt(kSession, session)) return ERROR_INTERNET_TIMEOUT;
+  if (async != nullptr) InternetSetStatusCallbackW(session, async->callback);
   DWORD connectMs = timeouts.connectMs, ioMs = timeouts.sendReceiveMs, oneTry = 1;
   InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof(DWORD));
   InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &ioMs, sizeof(DWORD));
@@ -61,7 +63,7 @@ DWORD RequestHandles::Open(const RequestTarget& target, const wchar_t* verb, DWO
 
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
   request = HttpOpenRequestW(connection, verb, target.object.c_str(), nullptr, nullptr, nullptr,
-                             flags, 0);
+                             flags, async != nullptr ? async->context : 0);
   if (request == nullptr) return GetLastError();
   if (!Adopt(kRequest, request)) return ERROR_INTERNET_TIMEOUT;
   return 0;
@@ -126,12 +128,14 @@ std::wstring RedirectTarget(HINTERNET request, const std::wstring& asked) {
 DWORD SendFollowingRedirects(RequestHandles& handles, Outgoing out, HINTERNET& request) {
   for (int redirects = 0;; ++redirects) {
     const DWORD opened =
-        handles.Open(out.target, out.verb.c_str(), kRequestFlags, out.timeouts, request);
+        handles.Open(out.target, out.verb.c_str(), kRequestFlags, out.timeouts, request, out.async);
     if (opened != 0) return opened;
     if (!HttpSendRequestW(request, out.headers, out.headers != nullptr ? static_cast<DWORD>(-1) : 0,
                           out.payload.empty() ? nullptr : out.payload.data(),
                           static_cast<DWORD>(out.payload.size()))) {
-      return GetLastError();
+      const DWORD error = GetLastError();
+      if (error != ERROR_IO_PENDING || out.async == nullptr) return error;
+      if (const DWORD sent = out.async->await(); sent != 0) return sent;
     }
     const std::wstring next = RedirectTarget(request, out.target.url);
     if (next.empty()) return 0;

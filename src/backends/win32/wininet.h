@@ -9,6 +9,7 @@
 // clang-format on
 
 #include <array>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -79,6 +80,14 @@ struct CallTimeouts {
   DWORD sendReceiveMs = 0;
 };
 
+// An asynchronous session: WinINet reports each completion to callback with context, and await
+// waits for the completion of a call that answered ERROR_IO_PENDING (0, else its error).
+struct AsyncMode {
+  INTERNET_STATUS_CALLBACK callback = nullptr;
+  DWORD_PTR context = 0;
+  std::function<DWORD()> await;
+};
+
 // The session, connection and request handles of one request. The thread that opens them and
 // the thread that gives up on the request differ: closing the handles is the only way to end a
 // call blocked in WinINet, so Close may come at any time, and a handle opened after it is closed
@@ -88,7 +97,7 @@ class RequestHandles {
   // Opens the three handles and gives the request's; 0, else the error (ERROR_INTERNET_TIMEOUT
   // when Close came first).
   DWORD Open(const RequestTarget& target, const wchar_t* verb, DWORD flags,
-             const CallTimeouts& timeouts, HINTERNET& request);
+             const CallTimeouts& timeouts, HINTERNET& request, const AsyncMode* async = nullptr);
   // Closes every handle open so far, the request first; later ones are refused.
   void Close();
   // Closes the handles open so far, the request first, so that Open may start afresh.
@@ -118,6 +127,7 @@ struct Outgoing {
   const wchar_t* headers = nullptr;  // extra request headers, or nullptr
   std::string payload;
   CallTimeouts timeouts;
+  const AsyncMode* async = nullptr;
 };
 
 // Opens and sends the request; while the answer is a redirect (a 3xx but 304, with a Location),
