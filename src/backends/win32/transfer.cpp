@@ -83,15 +83,18 @@ struct WinInetTransfer::Shared {
 namespace {
 
 // Waits for the completion of the call that went pending; a cancelled download stops waiting
-// (its closed handles end the call).
-DWORD Await(Pending& p, TransferBuffer& buffer) {
+// (its closed handles end the call), and so does one whose call outlasts limit: WinINet's own
+// time-outs should have ended it by then, and nothing may wait without end.
+DWORD Await(Pending& p, TransferBuffer& buffer, std::chrono::milliseconds limit) {
   {
     std::lock_guard<std::mutex> lock(gMutex);
     p.outstanding = true;
   }
+  const auto giveUp = std::chrono::steady_clock::now() + limit + kStopGrace;
   std::unique_lock<std::mutex> lock(p.mutex);
   while (!p.completed) {
     if (buffer.Cancelled()) return ERROR_INTERNET_OPERATION_CANCELLED;
+    if (std::chrono::steady_clock::now() >= giveUp) return ERROR_INTERNET_TIMEOUT;
     p.done.wait_for(lock, std::chrono::milliseconds(100));
   }
   p.completed = false;
@@ -106,7 +109,8 @@ DWORD Await(Pending& p, TransferBuffer& buffer) {
 // and be taken for a stall. A read that finds nothing goes pending, and its completion says only
 // that data has come: Windows leaves the block and the count as they were, and the next read
 // takes the data. Only a read answered at once with nothing is the end of the body.
-void ReadBody(HINTERNET request, DWORD_PTR id, Pending& p, TransferBuffer& buffer) {
+void ReadBody(HINTERNET request, DWORD_PTR id, Pending& p, TransferBuffer& buffer,
+              std::chrono::milliseconds limit) {
   for (;;) {
     while (buffer.Full()) {
       if (buffer.WaitForRoom(std::chrono::milliseconds(100)) == TransferBuffer::Room::Cancelled) {
@@ -122,7 +126,7 @@ void ReadBody(HINTERNET request, DWORD_PTR id, Pending& p, TransferBuffer& buffe
       buffer.Push(p.block.get(), p.read.dwBufferLength);
       continue;
     }
-    if (GetLastError() != ERROR_IO_PENDING || Await(p, buffer) != 0) return;
+    if (GetLastError() != ERROR_IO_PENDING || Await(p, buffer, limit) != 0) return;
   }
 }
 
@@ -149,9 +153,11 @@ void Work(std::shared_ptr<WinInetTransfer::Shared> s) {
     buffer.WorkerGone();
   };
   // An asynchronous session, so that a read can take all that has arrived without waiting for
-  // more. Each wait ends when the download is cancelled; the caller's side keeps the stall limit
-  // and closes the handles.
-  AsyncMode async{OnStatus, id, [&] { return Await(*pending, buffer); }};
+  // more. Each wait ends when the download is cancelled (the caller's side keeps the stall limit
+  // and closes the handles) or when WinINet's own time-outs have passed.
+  const std::chrono::milliseconds receive(s->timeouts.sendReceiveMs);
+  const std::chrono::milliseconds connect(s->timeouts.connectMs);
+  AsyncMode async{OnStatus, id, [&] { return Await(*pending, buffer, connect + receive); }};
   HINTERNET request = nullptr;
   Outgoing out{
       s->target, s->verb, s->headers.empty() ? nullptr : s->headers.c_str(), {}, s->timeouts};
@@ -165,7 +171,7 @@ void Work(std::shared_ptr<WinInetTransfer::Shared> s) {
     std::lock_guard<std::mutex> lock(gMutex);
     pending->reading = true;
   }
-  ReadBody(request, id, *pending, buffer);
+  ReadBody(request, id, *pending, buffer, receive);
   // The handles stay open for the header queries; the owner closes them.
   end();
 }
