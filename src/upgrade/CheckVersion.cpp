@@ -3,6 +3,7 @@
 #include "helpers/SupportLog.h"
 #include "protocol/Exchange.h"
 #include "settings/LocalDatabase.h"
+#include "upgrade/KeptDownload.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace updater {
@@ -32,6 +33,12 @@ bool frmUpgrade::CheckVersion() {
   const std::string updateTime = exchange.Lookup("update_time").value_or("");
   const std::string softCmt = exchange.Lookup("soft_cmt").value_or("");
   exchange.Lookup("bm");
+
+  // Bytes kept of a release no longer offered (withdrawn for the one installed, say) would
+  // otherwise lie beside the program until the next download.
+  if (!versionNo.empty()) {
+    KeptDownload(pf_, programFolder_).ForgetAllBut(PackageUrl(), versionNo, updateTime);
+  }
 
   result = true;
   Text1.Text = versionNo;

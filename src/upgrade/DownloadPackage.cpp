@@ -55,7 +55,7 @@ void Discard(ports::BinaryFile& file, ports::FileIO& io, const std::string& path
 }  // namespace
 
 void frmUpgrade::DownloadPackage() {
-  txtUrl.Text = gcweb + "/uploads/soft/setup.rar";
+  txtUrl.Text = PackageUrl();
   const std::string local = programFolder_ + "\\tmp\\setup.rar";
 
   const auto request = [&](const std::optional<KeptPart>& rest) {

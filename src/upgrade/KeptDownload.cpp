@@ -99,6 +99,14 @@ bool KeptDownload::Keep(const std::string& path, const KeptPart& part) noexcept 
   }
 }
 
+void KeptDownload::ForgetAllBut(const std::string& url, const std::string& version,
+                                const std::string& time) noexcept {
+  try {
+    if (pf_.files->FolderExists(folder_)) Find(url, version, time);
+  } catch (const RuntimeError&) {
+  }
+}
+
 void KeptDownload::Forget() noexcept {
   for (const std::string* path : {&bytes_, &record_}) {
     try {

@@ -36,6 +36,10 @@ class KeptDownload {
   bool Keep(const std::string& path, const KeptPart& part) noexcept;
   // Throws away whatever is kept. Raises nothing.
   void Forget() noexcept;
+  // Throws away a part kept for anything but this package URL and release: one of a release the
+  // server no longer offers would never be continued. Raises nothing.
+  void ForgetAllBut(const std::string& url, const std::string& version,
+                    const std::string& time) noexcept;
 
  private:
   Platform& pf_;

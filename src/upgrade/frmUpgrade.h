@@ -57,6 +57,8 @@ class frmUpgrade : public ui::Form {
 
   // The program folder, P.
   std::string ProgramFolder() const { return programFolder_; }
+  // Where the package of the server gcweb names is fetched from.
+  std::string PackageUrl() const { return gcweb + "/uploads/soft/setup.rar"; }
 
   // Copies the INI key server into system.upserverurl when it is set.
   void LoadServerUrl();

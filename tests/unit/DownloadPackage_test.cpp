@@ -224,6 +224,25 @@ TEST(Resume, OnlyTheSameReleaseWithAStrongValidatorIsContinued) {
   }
 }
 
+TEST(Resume, AVersionCheckOfferingAnotherReleaseThrowsTheKeptBytesAway) {
+  const struct {
+    const char* version;
+    const char* time;
+    bool kept;
+  } rows[] = {{"1.0", "t1", false},  // 2.0/t2 withdrawn for the release installed
+              {"2.0", "t3", false},
+              {"2.0", "t2", true},
+              {"", "", true}};  // a reply without a version says nothing of the release
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.version) + "/" + row.time);
+    Broken b;
+    b.f.net.script.body = std::string("<root><version_no>") + row.version +
+                          "</version_no><update_time>" + row.time + "</update_time></root>";
+    b.form.CheckVersion();
+    EXPECT_EQ(b.Has(Broken::kPart), row.kept);
+  }
+}
+
 TEST_F(Download, ALengthThatIsNoNumberRaisesAfterTheFileIsCreated) {
   Serve("abc");
   f.io.transfer.headers["Content-Length"] = "12x";
