@@ -68,4 +68,15 @@ class FakeUi : public updater::ports::UiHost {
   struct ProgramEnded {};
 };
 
+// Runs step; true when it ended the program.
+template <typename Step>
+bool EndsTheProgram(Step&& step) {
+  try {
+    step();
+  } catch (const FakeUi::ProgramEnded&) {
+    return true;
+  }
+  return false;
+}
+
 }  // namespace fakes

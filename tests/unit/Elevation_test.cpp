@@ -14,7 +14,6 @@
 namespace {
 
 using namespace updater;
-using Ended = fakes::FakeUi::ProgramEnded;
 using ports::ElevatedRun;
 
 const std::string kProg = "C:\\Prog";
@@ -24,15 +23,6 @@ const std::string kClient = "\"C:\\Prog\\Trainova.dll\" ";
 class Rights : public testing::Test {
  protected:
   void SetUp() override { f.pf.rights = &rights; }
-  template <class F>
-  bool Ends(F&& step) {
-    try {
-      step();
-    } catch (const Ended&) {
-      return true;
-    }
-    return false;
-  }
   std::vector<std::string> Started() { return f.Started(); }
   std::vector<std::string> Boxes() { return f.Boxes(); }
   fakes::FakePlatform f;
@@ -75,7 +65,7 @@ TEST_F(Rights, TheElevatedRunDecidesWhetherThisProcessStartsTheClient) {
     p.pf.rights = &r;
     r.denied = {kSys};
     r.answer = answer;
-    EXPECT_TRUE(Ends([&] { updater::Elevation::BeforeWriting(p.pf, kSys); }));
+    EXPECT_TRUE(fakes::EndsTheProgram([&] { updater::Elevation::BeforeWriting(p.pf, kSys); }));
     ASSERT_EQ(p.processes.started.size(), clients);
     if (clients > 0) {
       EXPECT_EQ(p.processes.started[0].commandLine, kClient);
@@ -92,7 +82,7 @@ class StartupElevation : public Rights {
     rights.denied = {kSys};
   }
   bool RunMain() {
-    return Ends([&] { ModMain::Main(f.pf); });
+    return fakes::EndsTheProgram([&] { ModMain::Main(f.pf); });
   }
 };
 
@@ -147,7 +137,7 @@ class UpgradeElevation : public Rights {
     f.files.listings["C:\\Prog\\tmp\\system32"] = {"evalcom.dll"};
   }
   bool Load() {
-    return Ends([&] { form.Form_Load(); });
+    return fakes::EndsTheProgram([&] { form.Form_Load(); });
   }
   frmUpgrade form{f.pf};
 };

@@ -9,7 +9,6 @@
 namespace {
 
 using namespace updater;
-using Ended = fakes::FakeUi::ProgramEnded;
 using ports::EntryPointOutcome;
 
 const std::string kSys = "C:\\Windows\\System32";
@@ -22,18 +21,9 @@ class Startup : public testing::Test {
     f.database.state.tables = {{"system", {}}};
   }
   void Dll(std::vector<std::string> names) { f.files.listings["C:\\Prog\\DLL\\"] = names; }
-  std::vector<std::string> Waits() {
-    std::vector<std::string> out;
-    for (auto& line : f.ui.boxes) out.push_back(line.text);
-    return out;
-  }
+  std::vector<std::string> Waits() { return f.Boxes(); }
   bool RunMain() {
-    try {
-      ModMain::Main(f.pf);
-    } catch (const Ended&) {
-      return true;
-    }
-    return false;
+    return fakes::EndsTheProgram([&] { ModMain::Main(f.pf); });
   }
   fakes::FakePlatform f;
 };

@@ -20,12 +20,7 @@ class Dialog : public testing::Test {
   bool Ok(const std::string& typed) {
     dialog.Form_Load();
     dialog.txtUrl.Text = typed;
-    try {
-      dialog.Click("Command1");
-    } catch (const Ended&) {
-      return true;
-    }
-    return false;
+    return fakes::EndsTheProgram([&] { dialog.Click("Command1"); });
   }
   std::vector<std::string> Boxes() { return f.Boxes(); }
   fakes::FakePlatform f;

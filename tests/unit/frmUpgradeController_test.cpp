@@ -8,7 +8,6 @@
 namespace {
 
 using namespace updater;
-using Ended = fakes::FakeUi::ProgramEnded;
 
 const std::string kClient = "\"C:\\Prog\\Trainova.dll\" ";
 const std::string kPackage = "C:\\Prog\\tmp\\setup.rar";
@@ -32,12 +31,7 @@ class Controller : public testing::Test {
   }
   // Runs Form_Load; true when the program ended.
   bool Load() {
-    try {
-      form.Form_Load();
-    } catch (const Ended&) {
-      return true;
-    }
-    return false;
+    return fakes::EndsTheProgram([&] { form.Form_Load(); });
   }
   std::vector<std::string> Started() { return f.Started(); }
   std::vector<std::string> Boxes() { return f.Boxes(); }
@@ -91,11 +85,8 @@ TEST_F(Controller, AFailedInstallationLeavesTheWindowOfferingTheUpgradeAgain) {
 
   // A click runs the whole upgrade again.
   f.files.files.insert("C:\\Prog\\rar.exe");
-  try {
-    form.Click("Command1");
-    FAIL() << "the program should have ended";
-  } catch (const Ended&) {
-  }
+  ASSERT_TRUE(fakes::EndsTheProgram([&] { form.Click("Command1"); }))
+      << "the program should have ended";
   EXPECT_EQ(f.io.transfer.executed.size(), 2u);
   EXPECT_EQ(Started().back(), kClient);
 }
