@@ -119,6 +119,16 @@ class ElevationRun : public testing::Test {
     EXPECT_EQ(box.text, text);
     Press(box.ok);
   }
+  // Starts the updater as the user does, answers the message box that says box (none when empty)
+  // and waits for its end, with status 0; run keeps the process for what the test looks at after.
+  void RunToTheEnd(std::unique_ptr<Process>& run, const std::string& box) {
+    run = std::make_unique<Process>(prog_ / "autoupdate.exe", root_);
+    ASSERT_TRUE(run->started());
+    if (!box.empty()) ExpectBox(*run, box);
+    const auto exit = run->Exit();
+    ASSERT_TRUE(exit.has_value()) << run->SeenSummary();
+    EXPECT_EQ(*exit, 0u);
+  }
   // The client's line as the user's process starts it: once, whatever the elevated run did.
   void ExpectClientOnce(const std::string& version) {
     const std::string events = Events("client");
@@ -134,11 +144,8 @@ TEST_F(ElevationRun, AComponentForTheSystemFolderAsksOnceAndTheClientStartsOnce)
   // Wine's shell answers 0 for a copy into a folder it may not write (Windows answers an
   // error, and the run shows its message), so only the request and the client are seen here.
   WriteFile(prog_ / "DLL" / Wide(kComponent), "not really a component");
-  auto run = std::make_unique<Process>(prog_ / "autoupdate.exe", root_);
-  ASSERT_TRUE(run->started());
-  const auto exit = run->Exit();
-  ASSERT_TRUE(exit.has_value()) << run->SeenSummary();
-  EXPECT_EQ(*exit, 0u);
+  std::unique_ptr<Process> run;
+  ASSERT_NO_FATAL_FAILURE(RunToTheEnd(run, ""));
   ExpectClientOnce("1.0");
   EXPECT_EQ(Count(Events(""), kElevatedRun), 1u) << Events("");
   EXPECT_FALSE(fs::exists(SystemFolder() / Wide(kComponent)));
@@ -150,13 +157,9 @@ TEST_F(ElevationRun, AProtectedProgramFolderAsksOnceAndTheRunEndsWithItsWrittenM
   WriteFile(prog_ / "client.ini", "[initInfo]\r\n");
   SetUnixWritable(prog_, false);
   ASSERT_TRUE(RefusesWrites(prog_));
-  auto run = std::make_unique<Process>(prog_ / "autoupdate.exe", root_);
-  ASSERT_TRUE(run->started());
   // The elevated run cannot make tmp either: the message of today, then the end, no client.
-  ExpectBox(*run, "升级失败，错误：清理文件失败！");
-  const auto exit = run->Exit();
-  ASSERT_TRUE(exit.has_value()) << run->SeenSummary();
-  EXPECT_EQ(*exit, 0u);
+  std::unique_ptr<Process> run;
+  ASSERT_NO_FATAL_FAILURE(RunToTheEnd(run, "升级失败，错误：清理文件失败！"));
   EXPECT_EQ(Count(Events(""), kElevatedRun), 1u) << Events("");
   EXPECT_EQ(Count(Events(""), "client "), 0u) << Events("");
   EXPECT_FALSE(run->Next(std::chrono::milliseconds(300)).has_value()) << run->SeenSummary();
@@ -169,13 +172,9 @@ TEST_F(ElevationRun, APackageWithSystemFilesAsksOnceAndTheUsersProcessStartsTheN
             MakeTar({{"Trainova.dll", client2_},
                      {"system32/", ""},
                      {std::string("system32/") + kSystemFile, "系统"}}));
-  auto run = std::make_unique<Process>(prog_ / "autoupdate.exe", root_);
-  ASSERT_TRUE(run->started());
   // Only the system folder is refused, and its copies are not checked: the run completes.
-  ExpectBox(*run, "系统升级完成！");
-  const auto exit = run->Exit();
-  ASSERT_TRUE(exit.has_value()) << run->SeenSummary();
-  EXPECT_EQ(*exit, 0u);
+  std::unique_ptr<Process> run;
+  ASSERT_NO_FATAL_FAILURE(RunToTheEnd(run, "系统升级完成！"));
   ExpectClientOnce("2.0");
   EXPECT_EQ(Count(Events(""), kElevatedRun), 1u) << Events("");
   EXPECT_FALSE(fs::exists(SystemFolder() / Wide(kSystemFile)));
