@@ -329,6 +329,9 @@ TEST_F(UpdateServerTest, FirstMatchingRuleApplies) {
       "\n"
       "* frobnicate\n"
       "* short\n"
+      "* stall 5\n"
+      "* notxml extra\n"
+      "* trickle 1 0 1\n"
       "XMLCLIENTVERSION html500\n"
       "rar xml500\n"
       "* notxml\n");
@@ -340,8 +343,13 @@ TEST_F(UpdateServerTest, FirstMatchingRuleApplies) {
   Fault("*Status* html404\nstatus html500\n");
   EXPECT_EQ(Post(kStatusPage)->status, 500);
   // Bad lines are reported and skipped.
-  EXPECT_NE(ReadFile(dir_ / "stderr").find("fault:3: unknown mode 'frobnicate'"),
-            std::string::npos);
+  const std::string reported = ReadFile(dir_ / "stderr");
+  for (const char* reason :
+       {"fault:3: unknown mode 'frobnicate'", "fault:4: mode 'short' needs a number",
+        "fault:5: mode 'stall' needs a number", "fault:6: too many words for mode 'notxml'",
+        "fault:7: mode 'trickle' needs pieces of 1 byte or more"}) {
+    EXPECT_NE(reported.find(reason), std::string::npos) << reason << "\n" << reported;
+  }
 }
 
 TEST_F(UpdateServerTest, ChunkedRepliesHaveNoLength) {

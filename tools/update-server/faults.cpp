@@ -1,8 +1,10 @@
 #include "faults.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -36,6 +38,33 @@ std::uint64_t Number(const std::vector<std::string>& words, std::size_t index) {
   return value;
 }
 
+// The modes named by a word alone or followed by numbers, and the fields those numbers fill, in
+// the order they are written.
+struct NumberedMode {
+  const char* name;
+  FaultMode mode;
+  std::vector<std::uint64_t Fault::*> numbers;
+};
+const NumberedMode kNumberedModes[] = {
+    {"html404", FaultMode::kHtml404, {}},
+    {"html500", FaultMode::kHtml500, {}},
+    {"notxml", FaultMode::kNotXml, {}},
+    {"empty", FaultMode::kEmpty, {}},
+    {"xml500", FaultMode::kXml500, {}},
+    {"gb2312", FaultMode::kGb2312, {}},
+    {"chunked", FaultMode::kChunked, {}},
+    {"short", FaultMode::kShort, {&Fault::count}},
+    {"delay", FaultMode::kDelay, {&Fault::ms}},
+    {"stall", FaultMode::kStall, {&Fault::count, &Fault::ms}},
+    {"hang", FaultMode::kHang, {}},
+    {"oversize", FaultMode::kOversize, {&Fault::count}},
+    {"breakonce", FaultMode::kBreakOnce, {&Fault::count}},
+    {"trickle", FaultMode::kTrickle, {&Fault::count, &Fault::piece, &Fault::ms}},
+    {"ignorerange", FaultMode::kIgnoreRange, {}},
+    {"drop", FaultMode::kDrop, {}},
+    {"refuserange", FaultMode::kRefuseRange, {}},
+};
+
 // Parses one rule; nullopt for blank lines and comments. Throws std::invalid_argument with a
 // readable reason for a malformed line.
 std::optional<Fault> ParseFaultLine(std::string_view line, std::string& pattern) {
@@ -46,40 +75,20 @@ std::optional<Fault> ParseFaultLine(std::string_view line, std::string& pattern)
   const std::string mode = ToLower(words[1]);
   std::size_t arity = 0;
   Fault fault{};
-  if (mode == "html404") {
-    fault.mode = FaultMode::kHtml404;
-  } else if (mode == "html500") {
-    fault.mode = FaultMode::kHtml500;
-  } else if (mode == "notxml") {
-    fault.mode = FaultMode::kNotXml;
-  } else if (mode == "empty") {
-    fault.mode = FaultMode::kEmpty;
-  } else if (mode == "xml500") {
-    fault.mode = FaultMode::kXml500;
+  const auto numbered = std::find_if(std::begin(kNumberedModes), std::end(kNumberedModes),
+                                     [&](const NumberedMode& m) { return mode == m.name; });
+  if (numbered != std::end(kNumberedModes)) {
+    fault.mode = numbered->mode;
+    arity = numbered->numbers.size();
+    for (std::size_t i = 0; i < arity; ++i) fault.*(numbered->numbers[i]) = Number(words, 2 + i);
+    if (fault.mode == FaultMode::kTrickle && fault.piece == 0) {
+      throw std::invalid_argument("mode 'trickle' needs pieces of 1 byte or more");
+    }
   } else if (mode == "root") {
     fault.mode = FaultMode::kRoot;
     if (words.size() < 3) throw std::invalid_argument("mode 'root' needs an element name");
     fault.name = words[2];
     arity = 1;
-  } else if (mode == "gb2312") {
-    fault.mode = FaultMode::kGb2312;
-  } else if (mode == "chunked") {
-    fault.mode = FaultMode::kChunked;
-  } else if (mode == "short") {
-    fault.mode = FaultMode::kShort;
-    fault.count = Number(words, 2);
-    arity = 1;
-  } else if (mode == "delay") {
-    fault.mode = FaultMode::kDelay;
-    fault.ms = Number(words, 2);
-    arity = 1;
-  } else if (mode == "stall") {
-    fault.mode = FaultMode::kStall;
-    fault.count = Number(words, 2);
-    fault.ms = Number(words, 3);
-    arity = 2;
-  } else if (mode == "hang") {
-    fault.mode = FaultMode::kHang;
   } else if (mode == "notfoundtext") {
     fault.mode = FaultMode::kNotFoundText;
     if (words.size() > 2) {
@@ -89,10 +98,6 @@ std::optional<Fault> ParseFaultLine(std::string_view line, std::string& pattern)
       }
       arity = 1;
     }
-  } else if (mode == "oversize") {
-    fault.mode = FaultMode::kOversize;
-    fault.count = Number(words, 2);
-    arity = 1;
   } else if (mode == "redirect") {
     fault.mode = FaultMode::kRedirect;
     fault.count = Number(words, 2);
@@ -102,24 +107,6 @@ std::optional<Fault> ParseFaultLine(std::string_view line, std::string& pattern)
     if (words.size() < 4) throw std::invalid_argument("mode 'redirect' needs a location");
     fault.name = words[3];
     arity = 2;
-  } else if (mode == "breakonce") {
-    fault.mode = FaultMode::kBreakOnce;
-    fault.count = Number(words, 2);
-    arity = 1;
-  } else if (mode == "trickle") {
-    fault.mode = FaultMode::kTrickle;
-    fault.count = Number(words, 2);
-    fault.piece = Number(words, 3);
-    fault.ms = Number(words, 4);
-    if (fault.piece == 0)
-      throw std::invalid_argument("mode 'trickle' needs pieces of 1 byte or more");
-    arity = 3;
-  } else if (mode == "ignorerange") {
-    fault.mode = FaultMode::kIgnoreRange;
-  } else if (mode == "drop") {
-    fault.mode = FaultMode::kDrop;
-  } else if (mode == "refuserange") {
-    fault.mode = FaultMode::kRefuseRange;
   } else {
     throw std::invalid_argument("unknown mode '" + words[1] + "'");
   }
