@@ -1,7 +1,5 @@
 // Checks of the win32 backend that only Windows can express: attributes, double-byte names in
 // the ANSI code page, path lists with several entries, and the life of a started process.
-#include <chrono>
-#include <thread>
 
 #include "backends/win32/windows_api.h"
 #include "contract/fixture.h"
@@ -93,15 +91,28 @@ TEST_F(Win32Backend, AStartedProgramCanBeOpenedAfterItHasEnded) {
   child.insert(child.begin(), '"');
   child.push_back('"');
   const std::uint32_t pid = processes.Start(child + " --exit 7", ports::ShowState::Hidden);
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // long over by now
+  {
+    // Waited for through a handle of our own, closed again, so that only the backend's own
+    // record of its child can keep the ended process (an emulated child takes a while to start).
+    HANDLE own = ::OpenProcess(ports::SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(own, 30000), ports::WAIT_OBJECT_0);
+    ::CloseHandle(own);
+  }
   {
     auto handle = processes.OpenProcess(ports::SYNCHRONIZE, pid);
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(handle->Wait(0), ports::WAIT_OBJECT_0);
     EXPECT_EQ(handle->ExitCode(), 7u);
   }
-  // Once opened and closed, nothing keeps the ended process any more.
-  EXPECT_EQ(processes.OpenProcess(ports::SYNCHRONIZE, pid), nullptr);
+  // Once opened and closed, nothing keeps the ended process any more. The system itself lets go
+  // of it a moment after its end (emulated, a few seconds later), so this waits for that.
+  bool released = false;
+  for (int i = 0; i < 300 && !released; ++i) {
+    released = processes.OpenProcess(ports::SYNCHRONIZE, pid) == nullptr;
+    if (!released) ::Sleep(50);
+  }
+  EXPECT_TRUE(released);
 
   const std::uint32_t running =
       processes.Start(child + " --sleep-ms 3000 --exit 4", ports::ShowState::Normal);
