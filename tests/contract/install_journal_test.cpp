@@ -2,11 +2,14 @@
 // meets a folder is refused untouched, a copy rolled back is put back, one that an ended updater
 // left is put back by the next start, and one that stands leaves nothing aside. Hostile packages
 // cost no file of the user's.
+#include <fstream>
 #include <map>
 #include <vector>
 
 #include "contract/fixture.h"
+#include "fakes/fake_log.h"
 #include "filesystem/CFileSystem.h"
+#include "settings/LocalDatabase.h"
 #include "upgrade/InstallJournal.h"
 
 namespace contract {
@@ -15,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using updater::CFileSystem;
 using updater::InstallJournal;
+using updater::JournalEntry;
 
 bool ReadOnly(const fs::path& p) {
   return (fs::status(p).permissions() & fs::perms::owner_write) == fs::perms::none;
@@ -121,6 +125,7 @@ struct Hostile {
   bool posixOnly = false;          // names Windows cannot hold
   bool readOnly = false;           // the package's files and the user's a.txt are read-only
 };
+};
 
 const Hostile kHostile[] = {
     {"wildcards", {"d*\\w.txt", "d?ta\\w.txt", "*.txt"}, true},
@@ -164,6 +169,137 @@ TEST_F(Journal, AHostilePackageCostsNoFileOfTheUser) {
     fs::remove_all(Host(""), ignored);
     root_ = root;
   }
+}
+
+// Journals that read whole but name what is not theirs to touch. Each also names a path of its
+// own folder first: the whole journal is kept as it is, nothing of it is acted on, and the log
+// says which entry and why. {OUT} is another folder beside the program folder, {OUTNAME} its name.
+struct Foreign {
+  const char* what;
+  JournalEntry entry;
+};
+
+const Foreign kForeign[] = {
+    {"an absolute path", {'C', "", "", "{OUT}\\docs"}},
+    {"an absolute path, as earlier versions wrote", {'C', "", std::nullopt, "{OUT}\\docs"}},
+    {"a path climbing out", {'C', "", "", "..\\{OUTNAME}\\docs"}},
+    {"a root climbing out", {'M', "0\\1", "..\\{OUTNAME}", "config.ini"}},
+    {"a project this folder does not list", {'C', "", "9", "docs"}},
+    {"another folder's root", {'M', "0\\1", "{OUT}", "config.ini"}},
+    {"a stream", {'M', "0\\1", "", "a.txt:hidden"}},
+    {"a device name", {'M', "0\\1", "", "data\\con.txt"}},
+    {"an aside file outside the undo folder",
+     {'M', "0\\..\\..\\{OUTNAME}\\config.ini", "", "a.txt"}},
+    {"the undo folder itself", {'C', "", "", "tmp.undo"}},
+};
+
+std::string Expand(std::string text, const std::string& out) {
+  const std::string name = out.substr(out.find_last_of("\\/") + 1);
+  for (const auto& [key, value] : {std::pair<std::string, std::string>{"{OUTNAME}", name},
+                                   std::pair<std::string, std::string>{"{OUT}", out}}) {
+    for (std::size_t at; (at = text.find(key)) != std::string::npos;)
+      text.replace(at, key.size(), value);
+  }
+  return text;
+}
+
+TEST_F(Journal, AJournalActsOnlyOnTheFoldersItBelongsTo) {
+  fakes::FakeLog log;
+  updater::ports::SupportLog* const kept = pf().log;
+  pf().log = &log;
+  const std::string out = TheEnv().NewScratchFolder();
+  const auto outside = [&] {
+    std::map<std::string, std::string> state;
+    for (const auto& e : fs::recursive_directory_iterator(TheEnv().Host(out))) {
+      state[e.path().string()] = e.is_regular_file() ? "file" : "folder";
+    }
+    return state;
+  };
+  for (const Foreign& row : kForeign) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(Host("tmp.undo"));
+    Write("n.txt", "created by the copy");
+    Write("9\\docs\\d.txt", "project 9");
+    Write("data\\d.txt", "data");
+    Write("tmp.undo\\0\\1", "moved aside");
+    fs::create_directories(TheEnv().Host(out + "\\docs"));
+    std::ofstream(TheEnv().Host(out + "\\docs\\d.txt")) << "outside";
+    JournalEntry entry = row.entry;
+    entry.aside = Expand(entry.aside, out);
+    entry.path = Expand(entry.path, out);
+    if (entry.root) entry.root = Expand(*entry.root, out);
+    // The first entry is of the same form, and inside the program folder.
+    JournalEntry own{'C', "", entry.root ? std::optional<std::string>("") : std::nullopt,
+                     entry.root ? "n.txt" : P("n.txt")};
+    Write("tmp.undo\\journal", updater::SerializeJournal({false, {own, entry}}));
+    const auto before = State();
+    const auto before_outside = outside();
+    log.lines.clear();
+    EXPECT_TRUE(InstallJournal::Recover(pf(), root_));
+    EXPECT_EQ(State(), before);
+    EXPECT_EQ(outside(), before_outside);
+    EXPECT_TRUE(log.Has("entry 2 (")) << log.All();
+    EXPECT_TRUE(log.Has("is refused")) << log.All();
+  }
+  pf().log = kept;
+}
+
+// A journal rooted in a project folder that the database lists is put back; an installation
+// copied into such a folder writes that root.
+TEST_F(Journal, AJournalRootedInAListedProjectIsPutBack) {
+  const std::string why = TheEnv().CreateTestDatabase(root_);
+  if (!why.empty()) GTEST_SKIP() << why;
+  {
+    auto conn = updater::LocalDatabase::OpenConnection(
+        pf(), updater::LocalDatabase::ConnectionString(root_));
+    conn->Execute("create table projectList (project_No TEXT(50), project_URL TEXT(255))", {},
+                  updater::ports::adCmdUnspecified);
+    conn->Execute("insert into projectList (project_No) values ('7')", {},
+                  updater::ports::adCmdUnspecified);
+    conn->Close();
+  }
+  Write("7\\p.ini", "p 1.0");
+  Write("tmp\\initSystem\\p.ini", "p 2.0");
+  Write("tmp\\initSystem\\q.ini", "q");
+  const auto before = State();
+  {
+    InstallJournal journal(pf(), root_);
+    ASSERT_TRUE(journal.Keep(P("tmp\\initSystem"), P("7")));
+    ASSERT_EQ(CFileSystem(pf()).CopyFolderOrFile(P("tmp\\initSystem\\"), P("7\\")), 0);
+    EXPECT_EQ(Read("7\\p.ini"), "p 2.0");
+  }  // the updater ends here
+  const auto journal = updater::ParseJournal(Read("tmp.undo\\journal").value_or(""));
+  ASSERT_TRUE(journal.has_value());
+  EXPECT_EQ(journal->entries.front().root, "7");
+  EXPECT_TRUE(InstallJournal::Recover(pf(), root_));
+  EXPECT_EQ(State(), before);
+}
+
+// Undo folders left by installations cut short one after the other: the newest is put back
+// first (by number, not by name: 10 after 2), so the oldest original is what stays. One that
+// cannot be completed stops the next installation before anything moves.
+TEST_F(Journal, UndoFoldersArePutBackNewestFirstAndAnUnfinishedOneStopsTheNext) {
+  Write("a.txt", "a 4.0");
+  const std::pair<const char*, const char*> kept[] = {
+      {"tmp.undo", "a 1.0"}, {"tmp.undo.2", "a 2.0"}, {"tmp.undo.10", "a 3.0"}};
+  for (const auto& [folder, content] : kept) {
+    Write(std::string(folder) + "\\0\\1", content);
+    Write(std::string(folder) + "\\journal",
+          updater::SerializeJournal({false, {{'M', "0\\1", "", "a.txt"}}}));
+  }
+  EXPECT_TRUE(InstallJournal::Recover(pf(), root_));
+  EXPECT_EQ(Read("a.txt"), "a 1.0");
+  EXPECT_FALSE(Exists("tmp.undo.2"));
+
+  // Its file's folder is gone: the entry cannot be put back yet.
+  Write("tmp.undo\\0\\1", "g 1.0");
+  Write("tmp.undo\\journal",
+        updater::SerializeJournal({false, {{'M', "0\\1", "", "gone\\g.txt"}}}));
+  const auto before = State();
+  EXPECT_FALSE(InstallJournal::Recover(pf(), root_));
+  InstallJournal journal(pf(), root_);
+  EXPECT_FALSE(journal.Keep(P("tmp"), root_));
+  EXPECT_EQ(State(), before);
 }
 
 // What a package left in the temporary folder goes at the next clean-up, whatever it is marked.
