@@ -355,6 +355,14 @@ bool InstallJournal::Screen(const std::string& source) {
     if (name.find_first_of("\t\r\n") != std::string::npos) throw RuntimeError(kErrBadFileName);
     return pf_.files->FitsAnsiCodePage(name);
   };
+  // A link would be copied as it is, over whatever it meets, while the plan sees what it leads
+  // to (or nothing): what it replaced could not be put back.
+  const std::vector<std::string> others = pf_.files->ListOthers(source);
+  if (!others.empty()) {
+    SupportLog::Write(pf_, "journal: the package holds a link or a special file, " + source + "\\" +
+                               others.front() + "; nothing is copied");
+    return false;
+  }
   for (const std::string& name : pf_.files->ListFiles(source)) {
     if (!fits(name)) return false;
   }

@@ -124,7 +124,9 @@ struct Hostile {
   std::vector<std::string> files;  // in the package
   bool posixOnly = false;          // names Windows cannot hold
   bool readOnly = false;           // the package's files and the user's a.txt are read-only
-};
+  // Symbolic links in the package (posix): path -> what it leads to, "{OUT}" standing for a
+  // folder outside the program folder.
+  std::vector<std::pair<std::string, std::string>> links = {};
 };
 
 const Hostile kHostile[] = {
@@ -138,6 +140,9 @@ const Hostile kHostile[] = {
     {"names differing in case", {"DATA\\scores.db", "data\\new.txt", "A.TXT"}},
     {"read-only files", {"a.txt", "ro_new.txt", "rodir\\r.txt"}, false, true},
     {"a deep path", {"deep\\d1\\d2\\d3\\d4\\d5\\d6\\d7\\d8\\d9\\d10\\d11\\d12\\f.txt"}},
+    {"a dangling link", {"n.txt"}, true, false, {{"a.txt", "no such file"}}},
+    {"a looping link", {"n.txt"}, true, false, {{"docs\\d.txt", "d.txt"}}},
+    {"links leading outside", {}, true, false, {{"a.txt", "{OUT}/o.txt"}, {"data", "{OUT}"}}},
 };
 
 TEST_F(Journal, AHostilePackageCostsNoFileOfTheUser) {
@@ -155,6 +160,13 @@ TEST_F(Journal, AHostilePackageCostsNoFileOfTheUser) {
     for (const std::string& f : row.files) {
       Write("tmp\\" + f, "package " + f);
       if (row.readOnly) MakeReadOnly(Host("tmp\\" + f));
+    }
+    const fs::path out = TheEnv().Host(TheEnv().NewScratchFolder());
+    std::ofstream(out / "o.txt") << "outside";
+    for (const auto& [path, to] : row.links) {
+      fs::create_directories(Host("tmp\\" + path).parent_path());
+      fs::create_symlink(to.starts_with("{OUT}") ? (out.string() + to.substr(5)) : to,
+                         Host("tmp\\" + path));
     }
     InstallJournal journal(pf(), root_);
     if (journal.Keep(P("tmp"), root_)) {

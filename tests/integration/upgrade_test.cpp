@@ -181,6 +181,9 @@ class KillingFiles : public updater::ports::Files {
     kill_.Around([&] { inner_.WriteWhole(p, bytes); });
   }
   bool FitsAnsiCodePage(const std::string& t) override { return inner_.FitsAnsiCodePage(t); }
+  std::vector<std::string> ListOthers(const std::string& f) override {
+    return inner_.ListOthers(f);
+  }
 
  private:
   updater::ports::Files& inner_;
