@@ -46,6 +46,10 @@ class Journal : public ContractTest {
     std::map<std::string, std::string> state;
     for (const std::string& e : Tree("")) {
       if (e.starts_with("tmp/")) continue;
+      if (fs::is_symlink(fs::symlink_status(Host(e)))) {
+        state[e] = "a link";
+        continue;
+      }
       state[e] = e.ends_with("/") ? "" : Read(e).value_or("?");
       if (!e.ends_with("/") && ReadOnly(Host(e))) state[e] += " (read-only)";
     }
