@@ -353,7 +353,9 @@ bool InstallJournal::Reserved(const std::string& path) const {
 bool InstallJournal::Screen(const std::string& source) {
   const auto fits = [&](const std::string& name) {
     if (name.find_first_of("\t\r\n") != std::string::npos) throw RuntimeError(kErrBadFileName);
-    return pf_.files->FitsAnsiCodePage(name);
+    // A device name or a stream (posix names may hold them) would make the journal one that the
+    // next start refuses: what it kept could not be put back then.
+    return pf_.files->FitsAnsiCodePage(name) && RelativePathFault(name).empty();
   };
   // A link would be copied as it is, over whatever it meets, while the plan sees what it leads
   // to (or nothing): what it replaced could not be put back.

@@ -121,8 +121,8 @@ TEST_F(Journal, ACopyThatStandsLeavesNothingAside) {
 }
 
 // The user's files beside each package below: a copy of any of them, rolled back as after a
-// copy that failed at its last file, or refused before anything moves, leaves every file as it
-// was, its attributes too.
+// copy that failed at its last file, or cut off right after it and put back by the next start,
+// or refused before anything moves, leaves every file as it was, its attributes too.
 struct Hostile {
   const char* what;
   std::vector<std::string> files;  // in the package
@@ -143,6 +143,7 @@ const Hostile kHostile[] = {
     {"the temporary folder", {"a.txt", "tmp\\x"}},
     {"names differing in case", {"DATA\\scores.db", "data\\new.txt", "A.TXT"}},
     {"read-only files", {"a.txt", "ro_new.txt", "rodir\\r.txt"}, false, true},
+    {"names a start could not act on", {"con.txt", "a:b.txt", "nul"}, true},
     {"a deep path", {"deep\\d1\\d2\\d3\\d4\\d5\\d6\\d7\\d8\\d9\\d10\\d11\\d12\\f.txt"}},
     {"a dangling link", {"n.txt"}, true, false, {{"a.txt", "no such file"}}},
     {"a looping link", {"n.txt"}, true, false, {{"docs\\d.txt", "d.txt"}}},
@@ -172,14 +173,22 @@ TEST_F(Journal, AHostilePackageCostsNoFileOfTheUser) {
       fs::create_symlink(to.starts_with("{OUT}") ? (out.string() + to.substr(5)) : to,
                          Host("tmp\\" + path));
     }
-    InstallJournal journal(pf(), root_);
-    if (journal.Keep(P("tmp"), root_)) {
-      EXPECT_EQ(Copy(), 0);
-      EXPECT_TRUE(journal.RollBack());
+    for (const bool ended : {false, true}) {
+      {
+        InstallJournal journal(pf(), root_);
+        if (journal.Keep(P("tmp"), root_)) {
+          EXPECT_EQ(Copy(), 0);
+          if (!ended) {
+            EXPECT_TRUE(journal.RollBack());
+          }
+        }
+      }  // ended: the updater ends here, right after the copy
+      if (!ended) {
+        EXPECT_EQ(State(), before);
+      }
+      EXPECT_TRUE(InstallJournal::Recover(pf(), root_)) << ended;
+      EXPECT_EQ(State(), before) << (ended ? "put back by the next start" : "and left so by it");
     }
-    EXPECT_EQ(State(), before);
-    InstallJournal::Recover(pf(), root_);  // and the next start changes nothing either
-    EXPECT_EQ(State(), before);
     pf().files->ClearAttributes(root_);
     std::error_code ignored;
     fs::remove_all(Host(""), ignored);
