@@ -5,7 +5,12 @@
 
 namespace updater::Elevation {
 
-void BeforeWriting(Platform& pf, const std::string& folder) {
+bool IsElevatedCopy(Platform& pf) {
+  return pf.rights != nullptr && pf.rights->StartedForElevation();
+}
+
+void BeforeWriting(Platform& pf, const std::string& folder,
+                   const std::function<void()>& userSteps) {
   ports::Rights* rights = pf.rights;
   if (rights == nullptr || pf.elevationAsked) return;
   // Asked at most once: a process started for elevation goes on as it can.
@@ -20,10 +25,12 @@ void BeforeWriting(Platform& pf, const std::string& folder) {
       return;  // the run goes on here, as it would without the request
     case ports::ElevatedRun::ClientWanted:
       SupportLog::Write(pf, "elevation: the elevated run is done");
+      if (userSteps) userSteps();
       StartClientAndEnd(pf, pf.system->ProgramFolder());
       return;
     case ports::ElevatedRun::Ended:
       SupportLog::Write(pf, "elevation: the elevated run ended");
+      if (userSteps) userSteps();
       break;
   }
   pf.ui->End();

@@ -17,7 +17,9 @@ enum class ElevatedRun {
 class Rights {
  public:
   virtual ~Rights() = default;
-  // True in the process this program started again to do its run with administrator rights.
+  // True in the process this program started again to do its run with administrator rights,
+  // when it proves that the run which holds the program folder's lock started it. Anything
+  // else (a start with the same switch by anyone else) is an ordinary start.
   virtual bool StartedForElevation() = 0;
   // True when this process already has administrator rights.
   virtual bool IsElevated() = 0;

@@ -85,6 +85,11 @@ class Files {
   // True when text passes through the ANSI code page unchanged, so that the shell's copy writes
   // the name the installation planned.
   virtual bool FitsAnsiCodePage(const std::string& text) = 0;
+  // Names directly in folder of what is neither an ordinary file nor an ordinary folder:
+  // symbolic links and junctions (whatever they lead to, if anything), devices, sockets. The
+  // listings above follow such an entry or pass it by, while a copy carries it as it is.
+  // Throws RuntimeError 76 when folder is missing.
+  virtual std::vector<std::string> ListOthers(const std::string& folder) = 0;
 };
 
 // SHFileOperationA: the request record, field for field.

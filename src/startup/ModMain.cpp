@@ -19,7 +19,9 @@ namespace {
 // it there; a failed copy is reported for this file and the loop goes on.
 void CopyAndRegister(Platform& pf, CFileSystem& fs, const std::string& dllFolder,
                      const std::string& name) {
-  Elevation::BeforeWriting(pf, Module1::GetSystemFolder(pf));
+  // The run with administrator rights leaves the shortcut to this user's process.
+  Elevation::BeforeWriting(pf, Module1::GetSystemFolder(pf),
+                           [&] { modCheckFileReg::CreateDesktopShortcut(pf); });
   if (fs.CopyFolderOrFile(dllFolder + "\\" + name, Module1::GetSystemFolder(pf) + "\\") == 0) {
     pf.processes->Start(
         "regsvr32 " + text::Quoted(Module1::GetSystemFolder(pf) + "\\" + name) + " -s",
@@ -60,7 +62,8 @@ std::unique_ptr<frmUpgrade> Main(Platform& pf) {
     }
     pf.ui->Unload(wait);
 
-    modCheckFileReg::CreateDesktopShortcut(pf);
+    // On the user's desktop, not the administrator's: the user's own process makes it.
+    if (!Elevation::IsElevatedCopy(pf)) modCheckFileReg::CreateDesktopShortcut(pf);
     upgrade = std::make_unique<frmUpgrade>(pf);
     pf.ui->Show(*upgrade);
   });

@@ -1,9 +1,12 @@
 #include "upgrade/InstallJournal.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "helpers/SupportLog.h"
 #include "ports/errors.h"
+#include "settings/LocalDatabase.h"
 #include "util/text.h"
 
 namespace updater {
@@ -39,23 +42,117 @@ std::string AsideFolder(long n) { return std::to_string(n / kPerFolder); }
 // next name. A bound, so that a folder that fills up with kept ones stops installing.
 constexpr int kMaxUndoFolders = 20;
 
-std::string UndoFolderName(int n) {
+std::string UndoFolderName(long n) {
   std::string name = "tmp.undo";
   if (n > 1) name.append(".").append(std::to_string(n));
   return name;
-}
-
-// "tmp.undo", "tmp.undo.2", ... in any case.
-bool IsUndoFolderName(const std::string& name) {
-  if (text::EqualsNoCase(name, "tmp.undo")) return true;
-  return name.size() > 9 && text::EqualsNoCase(name.substr(0, 9), "tmp.undo.") &&
-         IsNumber(name.substr(9));
 }
 
 // A name as Windows stores it: without trailing dots and blanks.
 std::string Bare(std::string name) {
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   return name;
+}
+
+// 1 for "tmp.undo", n for "tmp.undo.n", in any case; 0 for any other name.
+long UndoFolderNumber(const std::string& name) {
+  if (text::EqualsNoCase(name, "tmp.undo")) return 1;
+  if (name.size() > 9 && text::EqualsNoCase(name.substr(0, 9), "tmp.undo.") &&
+      IsNumber(name.substr(9))) {
+    return std::max(1L, std::stol(name.substr(9)));
+  }
+  return 0;
+}
+bool IsUndoFolderName(const std::string& name) { return UndoFolderNumber(name) != 0; }
+
+// The first component of a path inside the program folder names its temporary folder or an
+// undo folder: the installation neither copies there nor puts anything back there.
+bool IsReserved(const std::string& programFolder, const std::string& path) {
+  if (!Within(path, programFolder) || path.size() == programFolder.size()) return false;
+  const std::string rest = path.substr(programFolder.size() + 1);
+  const std::string first = Bare(rest.substr(0, rest.find('\\')));
+  return text::EqualsNoCase(first, "tmp") || IsUndoFolderName(first);
+}
+
+// The path of the entry's root, where root is a folder inside the program folder.
+std::string RootFolder(const std::string& programFolder, const std::string& root) {
+  return root.empty() ? programFolder : programFolder + "\\" + root;
+}
+
+// An entry with the path it names on this machine now.
+std::vector<JournalEntry> Resolved(const std::string& programFolder,
+                                   std::vector<JournalEntry> entries) {
+  for (JournalEntry& e : entries) {
+    if (e.root) e.path = RootFolder(programFolder, *e.root) + "\\" + e.path;
+    e.root.reset();
+  }
+  return entries;
+}
+
+// The project numbers the program folder's database lists now; empty when it cannot be read.
+std::vector<std::string> ListedProjects(Platform& pf, const std::string& programFolder) {
+  std::vector<std::string> projects;
+  try {
+    auto conn = LocalDatabase::OpenConnection(pf, LocalDatabase::ConnectionString(programFolder));
+    auto rs = LocalDatabase::PrepareRecordset(*conn);
+    rs->Open(LocalDatabase::kSelectProjects);
+    for (; !rs->IsEOF(); rs->MoveNext())
+      projects.push_back(StripSeparators(rs->Field("project_No")));
+  } catch (const RuntimeError& e) {
+    SupportLog::Write(pf, "journal: the project list cannot be read, " + SupportLog::Error(e));
+  }
+  return projects;
+}
+
+// Why the journal in undo must not act on entry, or empty. An entry is honoured only when it
+// names something inside the folder the journal sits in or inside a project folder that folder's
+// database lists now, and its aside file lies in the undo folder: a journal copied along with
+// its folder must not act on the original, nor a crafted one anywhere else.
+class EntryCheck {
+ public:
+  EntryCheck(Platform& pf, const std::string& programFolder) : pf_(pf), P(programFolder) {}
+
+  std::string FaultOf(const JournalEntry& entry) {
+    std::string fault = AsideFault(entry);
+    if (!fault.empty()) return fault;
+    std::string root, relative;
+    if (!entry.root) {
+      // Written by an earlier version: absolute, and honoured inside this folder only.
+      if (!Within(entry.path, P) || entry.path.size() == P.size()) {
+        return "it names a path outside the folder the journal sits in";
+      }
+      relative = entry.path.substr(P.size() + 1);
+    } else {
+      root = *entry.root;
+      relative = entry.path;
+      if (!root.empty()) {
+        fault = RelativePathFault(root);
+        if (!fault.empty()) return "its root: " + fault;
+        if (!Listed(root)) return "its root " + root + " is not a project of this folder";
+      }
+    }
+    fault = RelativePathFault(relative);
+    if (!fault.empty()) return fault;
+    if (IsReserved(P, RootFolder(P, root) + "\\" + relative)) {
+      return "it names the temporary folder or an undo folder";
+    }
+    return "";
+  }
+
+ private:
+  bool Listed(const std::string& root) {
+    if (!projects_) projects_ = ListedProjects(pf_, P);
+    return std::any_of(projects_->begin(), projects_->end(),
+                       [&](const std::string& p) { return text::EqualsNoCase(p, root); });
+  }
+
+  Platform& pf_;
+  const std::string P;
+  std::optional<std::vector<std::string>> projects_;
+};
+
+std::string Describe(const JournalEntry& e) {
+  return std::string(1, e.op) + " " + (e.root ? "[" + *e.root + "] " : std::string()) + e.path;
 }
 
 // Newest first, so that a path two copies touched ends as it was before the first. Each entry
@@ -86,12 +183,19 @@ void Commit(Platform& pf, const std::string& undoFolder, const std::vector<Journ
   }
 }
 
+// What a start found in an undo folder.
+enum class Found {
+  Done,        // nothing left, or what was left is finished now
+  Kept,        // a journal that does not read whole or acts outside its folders: left as it is
+  Unfinished,  // a journal that could not be completed yet (a file held open)
+};
+
 // One undo folder at start-up. Throws RuntimeError when something stays.
-void RecoverFolder(Platform& pf, const std::string& undo) {
+Found RecoverFolder(Platform& pf, const std::string& P, const std::string& undo) {
   const std::string journal = undo + "\\journal";
   switch (pf.files->KindOf(journal)) {
     case Kind::Folder:
-      return;
+      return Found::Kept;
     case Kind::None:
       // Nothing moves before the journal is on the disk, and the journal goes only after what
       // it kept aside: a folder without one holds nothing that is still wanted.
@@ -101,23 +205,53 @@ void RecoverFolder(Platform& pf, const std::string& undo) {
       // Torn or foreign: nothing can be told about what the folder holds, so nothing goes.
       if (!content) {
         SupportLog::Write(pf, "journal: " + undo + ": unreadable, the folder is kept as it is");
-        return;
+        return Found::Kept;
       }
+      EntryCheck check(pf, P);
+      for (std::size_t i = 0; i < content->entries.size(); ++i) {
+        const std::string fault = check.FaultOf(content->entries[i]);
+        if (fault.empty()) continue;
+        SupportLog::Write(pf, "journal: " + undo + ": entry " + std::to_string(i + 1) + " (" +
+                                  Describe(content->entries[i]) + ") is refused, " + fault +
+                                  "; the folder is kept as it is and nothing is put back");
+        return Found::Kept;
+      }
+      const std::vector<JournalEntry> entries = Resolved(P, content->entries);
       SupportLog::Write(
           pf, "journal: " + undo + ": an installation ended midway, " +
                   (content->committed ? "finishing it" : "putting back ") +
-                  (content->committed ? "" : std::to_string(content->entries.size()) + " entries"));
+                  (content->committed ? "" : std::to_string(entries.size()) + " entries"));
       if (content->committed) {
-        Commit(pf, undo, content->entries);
-      } else if (!Undo(pf, undo, content->entries)) {
+        try {
+          Commit(pf, undo, entries);
+        } catch (const RuntimeError&) {
+          return Found::Kept;  // a file held open: it goes at a later start
+        }
+      } else if (!Undo(pf, undo, entries)) {
         SupportLog::Write(pf, "journal: not everything could be put back; trying again next start");
-        return;
+        return Found::Unfinished;
       }
-      pf.files->Remove(journal);
+      try {
+        pf.files->Remove(journal);
+      } catch (const RuntimeError&) {
+        return Found::Unfinished;
+      }
       break;
     }
   }
   pf.files->Remove(undo);
+  return Found::Done;
+}
+
+// The undo folders of the program folder, newest (highest number) first.
+std::vector<std::pair<long, std::string>> UndoFolders(Platform& pf, const std::string& P) {
+  std::vector<std::pair<long, std::string>> found;
+  for (const std::string& name : pf.files->ListFolders(P)) {
+    if (const long n = UndoFolderNumber(name)) found.emplace_back(n, name);
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  return found;
 }
 
 }  // namespace
@@ -126,9 +260,27 @@ InstallJournal::InstallJournal(Platform& pf, const std::string& programFolder)
     : pf_(pf), programFolder_(StripSeparators(programFolder)) {}
 
 bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& targetFolder) {
-  if (!started_) Recover(pf_, programFolder_);
+  if (!started_ && !Recover(pf_, programFolder_)) {
+    // Installing now would leave two journals whose order on the same files no start can tell.
+    SupportLog::Write(pf_,
+                      "journal: an earlier installation is not put back completely yet; "
+                      "nothing is installed before it is");
+    return false;
+  }
   const std::string source = StripSeparators(sourceFolder);
   const std::string target = StripSeparators(targetFolder);
+  // The journal names what it keeps relative to the program folder or a project folder in it.
+  std::string root;
+  if (!text::EqualsNoCase(target, programFolder_)) {
+    root = Within(target, programFolder_) ? target.substr(programFolder_.size() + 1) : target;
+    const std::string fault = Within(target, programFolder_)
+                                  ? RelativePathFault(root)
+                                  : std::string("it lies outside the program folder");
+    if (!fault.empty()) {
+      SupportLog::Write(pf_, "journal: " + target + " cannot be kept, " + fault);
+      return false;
+    }
+  }
   std::vector<Entry> plan;
   if (pf_.files->KindOf(source) == Kind::Folder) {
     if (pf_.files->KindOf(target) == Kind::File || !Screen(source) ||
@@ -138,7 +290,10 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
   }
   if (plan.empty()) return true;
   if (!started_) Begin();
+  const std::string rootFolder = RootFolder(programFolder_, root);
   for (Entry& e : plan) {
+    e.root = root;
+    e.path = e.path.substr(rootFolder.size() + 1);
     if (e.op == 'M') {
       e.aside = AsideFolder(next_) + "\\" + std::to_string(next_);
       ++next_;
@@ -158,15 +313,21 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
       pf_.files->MakeFolder(folder);
     }
     lastFolder_ = folder;
-    pf_.files->Rename(e.path, undo_ + "\\" + e.aside);
+    pf_.files->Rename(rootFolder + "\\" + e.path, undo_ + "\\" + e.aside);
   }
   return true;
 }
 
 void InstallJournal::Begin() {
   // The first undo folder that is free, or holds only what a finished installation left.
+  // Numbered after every folder whose journal is kept, so that the highest number is the newest.
+  long first = 1;
+  for (const auto& [n, name] : UndoFolders(pf_, programFolder_)) {
+    const std::string folder = programFolder_ + "\\" + name;
+    if (pf_.files->KindOf(folder + "\\journal") != Kind::None) first = std::max(first, n + 1);
+  }
   undo_.clear();
-  for (int n = 1; n <= kMaxUndoFolders && undo_.empty(); ++n) {
+  for (long n = first; n <= kMaxUndoFolders && undo_.empty(); ++n) {
     const std::string folder = programFolder_ + "\\" + UndoFolderName(n);
     const Kind kind = pf_.files->KindOf(folder);
     if (kind == Kind::None) {
@@ -186,17 +347,24 @@ void InstallJournal::Begin() {
 }
 
 bool InstallJournal::Reserved(const std::string& path) const {
-  if (!Within(path, programFolder_) || path.size() == programFolder_.size()) return false;
-  const std::string rest = path.substr(programFolder_.size() + 1);
-  const std::string first = Bare(rest.substr(0, rest.find('\\')));
-  return text::EqualsNoCase(first, "tmp") || IsUndoFolderName(first);
+  return IsReserved(programFolder_, path);
 }
 
 bool InstallJournal::Screen(const std::string& source) {
   const auto fits = [&](const std::string& name) {
     if (name.find_first_of("\t\r\n") != std::string::npos) throw RuntimeError(kErrBadFileName);
-    return pf_.files->FitsAnsiCodePage(name);
+    // A device name or a stream (posix names may hold them) would make the journal one that the
+    // next start refuses: what it kept could not be put back then.
+    return pf_.files->FitsAnsiCodePage(name) && RelativePathFault(name).empty();
   };
+  // A link would be copied as it is, over whatever it meets, while the plan sees what it leads
+  // to (or nothing): what it replaced could not be put back.
+  const std::vector<std::string> others = pf_.files->ListOthers(source);
+  if (!others.empty()) {
+    SupportLog::Write(pf_, "journal: the package holds a link or a special file, " + source + "\\" +
+                               others.front() + "; nothing is copied");
+    return false;
+  }
   for (const std::string& name : pf_.files->ListFiles(source)) {
     if (!fits(name)) return false;
   }
@@ -218,7 +386,7 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
     if (Reserved(path)) return false;
     switch (pf_.files->KindOf(path)) {
       case Kind::None:
-        plan.push_back({'C', "", path});
+        plan.push_back({'C', "", std::nullopt, path});
         break;
       case Kind::File: {
         // Moved back later under the name it has now, whatever the letter case in the package.
@@ -227,7 +395,7 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
         for (const std::string& e : existing) {
           if (text::EqualsNoCase(e, name)) actual = e;
         }
-        plan.push_back({'M', "", target + "\\" + actual});
+        plan.push_back({'M', "", std::nullopt, target + "\\" + actual});
         break;
       }
       case Kind::Folder:
@@ -239,7 +407,7 @@ bool InstallJournal::Plan(const std::string& source, const std::string& target,
     if (Reserved(path)) return false;
     switch (pf_.files->KindOf(path)) {
       case Kind::None:
-        plan.push_back({'C', "", path});
+        plan.push_back({'C', "", std::nullopt, path});
         break;
       case Kind::Folder:
         if (!Plan(source + "\\" + name, path, root, plan)) return false;
@@ -265,7 +433,7 @@ bool InstallJournal::RollBack() {
   } catch (const RuntimeError&) {
     return false;
   }
-  if (!Undo(pf_, undo_, entries_)) {
+  if (!Undo(pf_, undo_, Resolved(programFolder_, entries_))) {
     SupportLog::Write(pf_, "journal: rolled back in part; the journal stays for the next start");
     return false;
   }
@@ -298,7 +466,7 @@ void InstallJournal::Finish(bool succeeded) {
 
 void InstallJournal::Forget() {
   try {
-    Commit(pf_, undo_, entries_);
+    Commit(pf_, undo_, Resolved(programFolder_, entries_));
     pf_.files->Remove(journalFile_);
     pf_.files->Remove(undo_);
   } catch (const RuntimeError&) {
@@ -310,21 +478,24 @@ void InstallJournal::Forget() {
   sealed_ = false;
 }
 
-void InstallJournal::Recover(Platform& pf, const std::string& programFolder) {
+bool InstallJournal::Recover(Platform& pf, const std::string& programFolder) {
   const std::string P = StripSeparators(programFolder);
-  std::vector<std::string> folders;
+  std::vector<std::pair<long, std::string>> folders;
   try {
-    folders = pf.files->ListFolders(P);
+    folders = UndoFolders(pf, P);
   } catch (const RuntimeError&) {
-    return;
+    return true;
   }
-  for (const std::string& name : folders) {
-    if (!IsUndoFolderName(name)) continue;
+  bool finished = true;
+  // Newest first: an older journal replayed after a newer one would put back the middle version,
+  // or remove what a later installation created.
+  for (const auto& [n, name] : folders) {
     try {
-      RecoverFolder(pf, P + "\\" + name);
+      if (RecoverFolder(pf, P, P + "\\" + name) == Found::Unfinished) finished = false;
     } catch (const RuntimeError&) {
     }
   }
+  return finished;
 }
 
 }  // namespace updater

@@ -10,6 +10,12 @@
 // and its restore or commit is complete. Every name it handles is exact (no patterns, no
 // code-page conversion). A journal that cannot be read whole is left with its folder as it is;
 // the next installation keeps its own undo folder beside it (P\tmp.undo.2, ...).
+//
+// A journal acts only on the folders it belongs to: its entries are relative to the program
+// folder it sits in (whatever that folder is called now) or to a project folder in it, and a
+// start honours them only for a project its database lists now, with no "..", drive, stream or
+// device name on the way. A journal copied along with its folder puts back the copy, never the
+// original; one that fails the check is kept as it is, like a torn one.
 
 #include <cstdint>
 #include <string>
@@ -45,8 +51,9 @@ class InstallJournal {
 
   // At start-up, before the temporary folder is touched: completes the restore of an
   // installation that ended midway, and removes what a finished one left (files that were held
-  // open then). Raises nothing.
-  static void Recover(Platform& pf, const std::string& programFolder);
+  // open then), newest undo folder first. False when a journal that reads whole and belongs
+  // here could not be completed: no installation may start then. Raises nothing.
+  static bool Recover(Platform& pf, const std::string& programFolder);
 
   using Entry = JournalEntry;
 

@@ -110,6 +110,7 @@ class FakeFiles : public Files {
     files.insert(p);
   }
   bool FitsAnsiCodePage(const std::string&) override { return true; }
+  std::vector<std::string> ListOthers(const std::string&) override { return {}; }
 };
 
 class FakeShell : public Shell {

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < journal->entries.size(); ++i) {
     const auto& a = journal->entries[i];
     const auto& b = reread->entries[i];
-    if (a.op != b.op || a.aside != b.aside || a.path != b.path) __builtin_trap();
+    if (a.op != b.op || a.aside != b.aside || a.root != b.root || a.path != b.path)
+      __builtin_trap();
   }
   std::string changed = again;
   const std::size_t at = (size * 7919u) % changed.size();

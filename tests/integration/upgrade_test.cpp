@@ -181,6 +181,9 @@ class KillingFiles : public updater::ports::Files {
     kill_.Around([&] { inner_.WriteWhole(p, bytes); });
   }
   bool FitsAnsiCodePage(const std::string& t) override { return inner_.FitsAnsiCodePage(t); }
+  std::vector<std::string> ListOthers(const std::string& f) override {
+    return inner_.ListOthers(f);
+  }
 
  private:
   updater::ports::Files& inner_;
@@ -601,6 +604,36 @@ TEST_F(UpgradeTest, AnUpdaterEndedAtAnyStepIsPutRightByTheNextStart) {
   WriteFile(P_ / "app.txt", "old app");
   before_ = Installed();
   KillAtEveryStep(true);
+}
+
+// A program folder cut off midway and then copied elsewhere (a backup restored, a second install
+// made by copying): the copy's start puts the copy back, and leaves the original as it was.
+TEST_F(UpgradeTest, ACopiedProgramFolderPutsBackItselfNotTheOriginal) {
+  WriteFile(P_ / "101" / "proj.ini", "old project");
+  before_ = Installed();
+  const fs::path package = work_ / "setup.rar";
+  ASSERT_EQ(RunProgram({MAKE_PACKAGE_PATH, package.string(), source_.string()}), 0);
+  fs::copy_file(package, P_ / "tmp" / "setup.rar");
+  const fs::path pristine = work_ / "pristine";
+  fs::copy(P_, pristine, fs::copy_options::recursive);
+  // Ended right after the copy over the program folder.
+  for (int at = 1; ReadFile(P_ / "app.txt") != "new app"; ++at) {
+    fs::remove_all(P_);
+    fs::copy(pristine, P_, fs::copy_options::recursive);
+    ASSERT_FALSE(InstallInChild({at, true})) << "ran to its end";
+  }
+  ASSERT_TRUE(fs::exists(P_ / "tmp.undo" / "journal"));
+  const auto cutOff = Snapshot(P_);
+  const fs::path copy = work_ / "copy";
+  fs::copy(P_, copy, fs::copy_options::recursive);
+  updater::posix::PosixPlatform next(copy.string());
+  EXPECT_TRUE(updater::InstallJournal::Recover(next.platform(), copy.string()));
+  EXPECT_EQ(Snapshot(P_), cutOff) << "the original is not the copy's to put back";
+  auto restored = Snapshot(copy);
+  std::erase_if(restored, [](const auto& e) {
+    return e.first == "project.mdb" || e.first.starts_with("drive_c");
+  });
+  EXPECT_EQ(restored, before_);
 }
 
 TEST_F(UpgradeTest, AnUpdaterEndedWhileItPutsBackAFailedCopyIsPutRightByTheNextStart) {

@@ -262,8 +262,9 @@ TEST_F(WholeRun, AMissingDllFolderEndsWithTheRuntimeErrorReport) {
   EXPECT_EQ(ClientLog(), "");
 }
 
-// An updater ended while it copied 2.0 over the program folder left its journal: the next start
-// puts 1.0 back before anything else, so the client it starts is the old one, whole.
+// An updater ended while it copied 2.0 over the program folder left its journal (as earlier
+// versions wrote it, with absolute paths): the next start puts 1.0 back before anything else,
+// so the client it starts is the old one, whole.
 TEST_F(WholeRun, AnInstallationEndedMidwayIsPutBackBeforeAnythingElse) {
   Ini(server_.Url());
   const std::string P = prog_.string();
@@ -274,8 +275,9 @@ TEST_F(WholeRun, AnInstallationEndedMidwayIsPutBackBeforeAnythingElse) {
   fs::permissions(prog_ / "Trainova.dll", fs::perms::owner_write, fs::perm_options::remove);
   WriteFile(prog_ / "新 folder" / "new.txt", "new");
   WriteFile(prog_ / "tmp.undo" / "journal",
-            updater::SerializeJournal(
-                {false, {{'M', "0\\1", P + "\\Trainova.dll"}, {'C', "", P + "\\新 folder"}}}));
+            updater::SerializeJournal({false,
+                                       {{'M', "0\\1", std::nullopt, P + "\\Trainova.dll"},
+                                        {'C', "", std::nullopt, P + "\\新 folder"}}}));
   EXPECT_EQ(Run(), 0) << Err();
   EXPECT_EQ(ClientLog(), "client 1.0 []\n");
   EXPECT_FALSE(fs::exists(prog_ / "新 folder"));

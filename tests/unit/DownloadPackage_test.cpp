@@ -176,6 +176,12 @@ TEST(Resume, AnAnswerThatDoesNotContinueTheKeptBytesStartsOverWithTheWhole) {
          b.Next(200, changed);
        },
        3},
+      {"206 naming other bytes of the same length",
+       [&](Broken& b) {
+         b.Next(206, b.package.substr(0, 4000)).headers["Content-Range"] = "bytes 0-3999/10000";
+         b.Next(200, changed);
+       },
+       3},
       {"206 of another file",
        [&](Broken& b) {
          b.Rest(6000).headers["ETag"] = "\"other\"";

@@ -105,14 +105,35 @@ TEST_F(StartupElevation, ADeclinedPromptIsAskedOnceAndTheRunGoesOnAsBefore) {
                                       "服务器地址为空，请输入服务器地址！"}));
 }
 
+// The elevated run leaves the per-user steps to this process: the shortcut lands on this
+// user's desktop, whichever way that run ended.
 TEST_F(StartupElevation, AnElevatedRunReplacesThisOneAndItsClientStartsHereOnce) {
-  f.files.listings[kProg + "\\DLL\\"] = {"a.dll", "b.dll"};
-  rights.answer = ElevatedRun::ClientWanted;
-  EXPECT_TRUE(RunMain());
-  EXPECT_EQ(rights.requests, 1);
-  EXPECT_TRUE(f.shell.requests.empty()) << "nothing copied here";
-  EXPECT_EQ(Started(), std::vector<std::string>{kClient});
-  EXPECT_EQ(f.ui.shown, std::vector<std::string>{"frmPleaseWait"});
+  for (const ElevatedRun answer : {ElevatedRun::ClientWanted, ElevatedRun::Ended}) {
+    fakes::FakePlatform p;
+    fakes::FakeRights r;
+    p.pf.rights = &r;
+    p.database.state.tables = {{"system", {}}};
+    p.files.listings[kProg + "\\DLL\\"] = {"a.dll", "b.dll"};
+    p.profile.values["initInfo/shortcut"] = "练习";
+    r.denied = {kSys};
+    r.answer = answer;
+    EXPECT_TRUE(fakes::EndsTheProgram([&] { ModMain::Main(p.pf); }));
+    EXPECT_EQ(r.requests, 1);
+    EXPECT_TRUE(p.shell.requests.empty()) << "nothing copied here";
+    EXPECT_EQ(p.Started(), answer == ElevatedRun::ClientWanted ? std::vector<std::string>{kClient}
+                                                               : std::vector<std::string>{});
+    EXPECT_EQ(p.ui.shown, std::vector<std::string>{"frmPleaseWait"});
+    EXPECT_EQ(p.shortcuts.saved.size(), 1u);
+  }
+}
+
+TEST_F(StartupElevation, TheElevatedProcessMakesNoShortcut) {
+  f.files.listings[kProg + "\\DLL\\"] = {};
+  f.profile.values["initInfo/shortcut"] = "练习";
+  rights.startedForElevation = true;
+  RunMain();
+  EXPECT_TRUE(f.shortcuts.saved.empty());
+  EXPECT_EQ(f.ui.shown.at(1), "frmUpgrade") << "past the shortcut's step";
 }
 
 // The upgrade: the program folder is probed before anything of it is written, the system

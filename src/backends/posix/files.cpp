@@ -137,6 +137,24 @@ std::vector<std::string> PosixFiles::ListFolders(const std::string& folder) {
   return ListEntries(mapper_, folder, true);
 }
 
+std::vector<std::string> PosixFiles::ListOthers(const std::string& folder) {
+  const fs::path host = mapper_.Map(folder);
+  std::error_code ec;
+  if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound);
+  std::vector<std::string> names;
+  fs::directory_iterator it(host, ec);
+  if (ec) throw RuntimeError(kErrPathNotFound);
+  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) break;
+    const fs::file_status st = it->symlink_status(ec);
+    if (!fs::is_regular_file(st) && !fs::is_directory(st)) {
+      names.push_back(it->path().filename().string());
+    }
+  }
+  SortNoCase(names);
+  return names;
+}
+
 ports::Files::Kind PosixFiles::KindOf(const std::string& path) {
   std::error_code ec;
   const fs::path host = mapper_.Map(path);

@@ -25,6 +25,7 @@ class PosixFiles : public ports::Files {
   void Remove(const std::string& path) override;
   void WriteWhole(const std::string& path, const std::string& bytes) override;
   bool FitsAnsiCodePage(const std::string& text) override;
+  std::vector<std::string> ListOthers(const std::string& folder) override;
 
  private:
   const PathMapper& mapper_;

@@ -130,6 +130,31 @@ std::vector<std::string> Win32Files::ListFolders(const std::string& folder) {
   return ListEntries(folder, true);
 }
 
+std::vector<std::string> Win32Files::ListOthers(const std::string& folder) {
+  const std::wstring wide = WideFolder(folder);
+  const DWORD attributes =
+      wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw RuntimeError(kErrPathNotFound);
+  }
+  std::wstring pattern = wide;
+  if (pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      // Symbolic links and junctions; devices cannot lie in a folder here.
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        names.push_back(WideToUtf8(entry.cFileName));
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
+  return names;
+}
+
 ports::Files::Kind Win32Files::KindOf(const std::string& path) {
   const std::wstring wide = WideFolder(path);
   const DWORD attributes =

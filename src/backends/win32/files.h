@@ -22,6 +22,7 @@ class Win32Files final : public ports::Files {
   void Remove(const std::string& path) override;
   void WriteWhole(const std::string& path, const std::string& bytes) override;
   bool FitsAnsiCodePage(const std::string& text) override;
+  std::vector<std::string> ListOthers(const std::string& folder) override;
 };
 
 }  // namespace updater::win32

@@ -3,6 +3,7 @@
 // program started again with the runas verb (the consent prompt) and a private argument.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "ports/rights.h"
@@ -11,7 +12,8 @@ namespace updater::win32 {
 
 class Win32Rights : public ports::Rights {
  public:
-  // The argument that marks the process started for elevation; nobody else passes it.
+  // The argument that marks the process started for elevation, followed by the secret of the
+  // run that started it.
   static constexpr const wchar_t* kElevatedArgument = L"/autoupdate-elevated-run";
   // The exit status by which that process asks the one waiting for it to start the client.
   static constexpr unsigned long kClientWantedExit = 0x2000C11E;
@@ -31,6 +33,7 @@ class Win32Rights : public ports::Rights {
 
  private:
   std::function<void()> whileWaiting_;
+  std::optional<bool> startedForElevation_;
 };
 
 }  // namespace updater::win32

@@ -228,8 +228,10 @@ bool Capture(HWND hwnd, const std::filesystem::path& png, bool settle) {
   return static_cast<bool>(out);
 }
 
-Process::Process(const std::filesystem::path& program, const std::filesystem::path& folder) {
+Process::Process(const std::filesystem::path& program, const std::filesystem::path& folder,
+                 const std::wstring& arguments) {
   std::wstring command = L"\"" + program.wstring() + L"\"";
+  if (!arguments.empty()) command += L" " + arguments;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};

@@ -71,8 +71,9 @@ bool Capture(HWND hwnd, const std::filesystem::path& png, bool settle = true);
 // One run of a program: its process and the windows it shows.
 class Process {
  public:
-  // Starts program with the command line "program" in folder (its working folder).
-  Process(const std::filesystem::path& program, const std::filesystem::path& folder);
+  // Starts program with the command line "program" arguments in folder (its working folder).
+  Process(const std::filesystem::path& program, const std::filesystem::path& folder,
+          const std::wstring& arguments = L"");
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;

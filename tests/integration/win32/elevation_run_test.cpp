@@ -84,6 +84,9 @@ class ElevationRun : public testing::Test {
     prog_ = root_ / "program";  // a plain name: wine passes a Linux command line on its own way
     log_ = root_ / "events.log";
     client2_ = LayOutProgramFolder(prog_, log_);
+    // The support log goes into this test's folder; both processes would find it there.
+    SetEnvironmentVariableW(L"LOCALAPPDATA", (root_ / "AppData").c_str());
+    fs::remove(Shortcut());
 
     WriteFile(prog_ / "project.mdb",
               FormatTables({{"system", {"upserverurl", "indatetime"}, {{url_, std::nullopt}}},
@@ -136,6 +139,20 @@ class ElevationRun : public testing::Test {
     EXPECT_NE(events.find("client " + version + " arguments=0"), std::string::npos) << events;
   }
 
+  fs::path Shortcut() {
+    wchar_t profile[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    return fs::path(profile) / "Desktop" / L"elevation-practice.lnk";
+  }
+  std::string SupportLog() {
+    std::string text;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(root_ / "AppData" / "autoupdate", ec)) {
+      text += ReadFile(e.path());
+    }
+    return text;
+  }
+
   std::string url_, client2_;
   fs::path data_, root_, prog_, log_;
 };
@@ -144,11 +161,19 @@ TEST_F(ElevationRun, AComponentForTheSystemFolderAsksOnceAndTheClientStartsOnce)
   // Wine's shell answers 0 for a copy into a folder it may not write (Windows answers an
   // error, and the run shows its message), so only the request and the client are seen here.
   WriteFile(prog_ / "DLL" / Wide(kComponent), "not really a component");
+  WriteFile(prog_ / "client.ini",
+            "[initInfo]\r\nserver=" + url_ + "\r\nshortcut=elevation-practice\r\n");
   std::unique_ptr<Process> run;
   ASSERT_NO_FATAL_FAILURE(RunToTheEnd(run, ""));
   ExpectClientOnce("1.0");
   EXPECT_EQ(Count(Events(""), kElevatedRun), 1u) << Events("");
   EXPECT_FALSE(fs::exists(SystemFolder() / Wide(kComponent)));
+  // The elevated run did the component and nothing per user: the shortcut and the log are the
+  // user's process's, which logs one run.
+  EXPECT_TRUE(fs::exists(Shortcut()));
+  const std::string log = SupportLog();
+  EXPECT_EQ(Count(log, "start: autoupdate "), 1u) << log;
+  EXPECT_NE(log.find("elevation: the elevated run is done"), std::string::npos) << log;
 }
 
 TEST_F(ElevationRun, AProtectedProgramFolderAsksOnceAndTheRunEndsWithItsWrittenMessage) {
