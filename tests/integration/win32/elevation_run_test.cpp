@@ -53,8 +53,9 @@ void SetUnixWritable(const fs::path& folder, bool writable) {
   }
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  // Wine does not tell when a Linux process ends: wait for its effect.
-  for (int i = 0; i < 200 && RefusesWrites(folder) == writable; ++i) Sleep(50);
+  // Wine does not tell when a Linux process ends: wait for its effect (started from an emulated
+  // 32-bit process on a loaded machine, it was seen to take over 10 s).
+  for (int i = 0; i < 600 && RefusesWrites(folder) == writable; ++i) Sleep(50);
 }
 
 std::size_t Count(const std::string& text, const std::string& what) {
