@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "automation.h"
+#include "backends/win32/signatures.h"
 #include "harness.h"
 #include "tables.h"
 #include "tar_writer.h"
+#include "upgrade/BlockIndex.h"
 
 namespace wholerun {
 namespace {
@@ -511,6 +513,68 @@ TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
   Close(window);  // the window without a close handler of its own ends the program
   ExpectExit(*run);
   EXPECT_EQ(Events(), "");
+}
+
+TEST_F(WindowsWholeRun, AnUpdateFetchesOnlyTheChangedRangesAndFallsBackWhenItCannot) {
+  // Release 2.0 left its package in the program folder; 2.1 changes 1 KiB of a 600 KiB file.
+  std::string data(600 * 1024, '\0');
+  unsigned x = 2463534242u;
+  for (char& c : data) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  const auto package = [&](const std::string& bytes) {
+    return MakeTar({{"Trainova.dll", client2_}, {"data.bin", bytes}});
+  };
+  const std::string earlier = package(data);
+  const std::string later = package(data.replace(300 * 1024, 1024, std::string(1024, 'N')));
+  Offer("2.1", "t21");
+  Serve(later);
+  const fs::path served = data_ / "uploads" / "soft" / "setup.rar";
+  updater::BlockIndex index;
+  index.release = "2.1";
+  index.length = static_cast<std::int64_t>(later.size());
+  index.sha256 = updater::win32::Sha256OfFile(Utf8(served.wstring())).value_or("");
+  for (std::size_t at = 0; at < later.size(); at += index.blockSize) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(later.data()) + at;
+    const std::size_t n = std::min<std::size_t>(index.blockSize, later.size() - at);
+    index.blocks.push_back({updater::WeakSum(bytes, n), updater::StrongSum(bytes, n)});
+  }
+  const std::string goodIndex = updater::WriteBlockIndex(index);
+
+  const struct {
+    const char* name;
+    std::string index, fault;
+    bool byBlocks;
+  } rows[] = {{"by blocks", goodIndex, "", true},
+              {"ranges answered whole", goodIndex, "setup.rar ignorerange\n", false},
+              {"a damaged index", goodIndex.substr(0, goodIndex.size() - 1), "", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(data_ / "uploads" / "soft" / "setup.rar.blocks", row.index);
+    WriteFile(data_ / "fault", row.fault);
+    WriteFile(prog_ / "setup.rar", earlier);
+    Tables(
+        {{"system", {"upserverurl", "indatetime"}, {{"http://old.example", std::nullopt}}},
+         {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"2.0", "t2", "", "0"}}},
+         {"projectList", {"project_No", "project_URL"}, {{"7", "old"}}}});
+    const std::size_t mark = ReadFile(data_ / "requests.log").size();
+    auto run = Start();
+    PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-by-blocks"));
+    ExpectExit(*run);
+    EXPECT_EQ(Column("versions", "version"), "2.1");
+    EXPECT_EQ(ReadFile(prog_ / "setup.rar"), later);
+    EXPECT_EQ(ReadFile(prog_ / "data.bin"), data);
+    const std::string requests = ReadFile(data_ / "requests.log").substr(mark);
+    const bool whole = requests.find("setup.rar\t\n") != std::string::npos;
+    EXPECT_EQ(whole, !row.byBlocks) << requests;
+    if (row.byBlocks) {
+      // Only the block that changed (two, as it straddles a block boundary of the tar) and a
+      // few around the headers: a small share of 600 KiB.
+      EXPECT_NE(requests.find("setup.rar.blocks\t\n"), std::string::npos) << requests;
+      EXPECT_LE(std::count(requests.begin(), requests.end(), '\n'), 12) << requests;
+    }
+  }
 }
 
 TEST_F(WindowsWholeRun, ADownloadBrokenOffIsContinuedByTheNextClick) {
