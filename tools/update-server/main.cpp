@@ -43,6 +43,8 @@
 //   chunked                the normal answer in chunked transfer encoding, no Content-Length
 //   short N                full Content-Length announced, connection closed after N body bytes
 //   delay MS               waits MS milliseconds, then answers normally
+//   link RATE MS           waits MS milliseconds, then sends the body at RATE bytes per second
+//                          (in pieces every 10 ms): a distant server on a slow link
 //   stall N MS             full Content-Length, N body bytes, silence for MS ms, then closed
 //   hang                   never answers; the connection is closed when the client leaves or
 //                          the server ends

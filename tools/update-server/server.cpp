@@ -292,6 +292,11 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
     case FaultMode::kTrickle:
       return Deliver(response, normal_reply(), Transfer::kLength, UINT64_MAX, 0,
                      {fault->count, fault->piece, fault->ms});
+    case FaultMode::kLink:
+      // A distant server on a slow link: every request waits, then the body flows at the rate.
+      SleepUnlessStopping(fault->ms);
+      return Deliver(response, normal_reply(), Transfer::kLength, UINT64_MAX, 0,
+                     {0, std::max<std::uint64_t>(1, fault->count / 100), 10});
     case FaultMode::kIgnoreRange:
       return Deliver(response, normal_reply());
     case FaultMode::kRefuseRange:
