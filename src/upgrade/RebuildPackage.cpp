@@ -214,13 +214,11 @@ bool frmUpgrade::RebuildPackage(const std::string& local) {
     const auto scanned = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now() - scanStarted)
                              .count();
-    std::vector<ByteRange> ranges = MissingRanges(index, found);
-    // Even when every block is at hand, one range shows that the server serves the package
-    // indexed: its length, and the bytes of its last block.
-    if (ranges.empty()) {
-      const std::size_t last = index.blocks.size() - 1;
-      ranges.push_back({static_cast<std::int64_t>(last) * index.blockSize, index.length - 1});
-    }
+    const std::vector<ByteRange> ranges = MissingRanges(index, found);
+    // Only fetched bytes show that the server's package is the one indexed: an index that
+    // names nothing new could be of any package assembled from the earlier one (the earlier
+    // package itself, under the new release's name), so it is not taken.
+    if (ranges.empty()) throw GiveUp{"the block index names no byte the earlier package lacks"};
     file = pf_.io->OpenBinary(local);
     ProgressBar1.Max = static_cast<int>(index.length);
     Rebuild rebuild(pf_, index, found, *old, *file, url, ProgressBar1);

@@ -517,6 +517,7 @@ TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
 
 TEST_F(WindowsWholeRun, AnUpdateFetchesOnlyTheChangedRangesAndFallsBackWhenItCannot) {
   // Release 2.0 left its package in the program folder; 2.1 changes 1 KiB of a 600 KiB file.
+  // Whatever cannot go by blocks ends installed and correct by the whole package.
   std::string data(600 * 1024, '\0');
   unsigned x = 2463534242u;
   for (char& c : data) {
@@ -530,30 +531,38 @@ TEST_F(WindowsWholeRun, AnUpdateFetchesOnlyTheChangedRangesAndFallsBackWhenItCan
   const std::string later = package(data.replace(300 * 1024, 1024, std::string(1024, 'N')));
   Offer("2.1", "t21");
   Serve(later);
-  const fs::path served = data_ / "uploads" / "soft" / "setup.rar";
-  updater::BlockIndex index;
-  index.release = "2.1";
-  index.length = static_cast<std::int64_t>(later.size());
-  index.sha256 = updater::win32::Sha256OfFile(Utf8(served.wstring())).value_or("");
-  for (std::size_t at = 0; at < later.size(); at += index.blockSize) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(later.data()) + at;
-    const std::size_t n = std::min<std::size_t>(index.blockSize, later.size() - at);
-    index.blocks.push_back({updater::WeakSum(bytes, n), updater::StrongSum(bytes, n)});
-  }
-  const std::string goodIndex = updater::WriteBlockIndex(index);
+  // The index publish writes for bytes (hashed from a file of them).
+  const auto indexOf = [&](const std::string& bytes) {
+    const fs::path file = root_ / "indexed.rar";
+    WriteFile(file, bytes);
+    updater::BlockIndex index;
+    index.release = "2.1";
+    index.length = static_cast<std::int64_t>(bytes.size());
+    index.sha256 = updater::win32::Sha256OfFile(Utf8(file.wstring())).value_or("");
+    for (std::size_t at = 0; at < bytes.size(); at += index.blockSize) {
+      const auto* block = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+      const std::size_t n = std::min<std::size_t>(index.blockSize, bytes.size() - at);
+      index.blocks.push_back({updater::WeakSum(block, n), updater::StrongSum(block, n)});
+    }
+    return updater::WriteBlockIndex(index);
+  };
+  const std::string goodIndex = indexOf(later);
 
   const struct {
     const char* name;
     std::string index, fault;
-    bool byBlocks;
-  } rows[] = {{"by blocks", goodIndex, "", true},
-              {"ranges answered whole", goodIndex, "setup.rar ignorerange\n", false},
-              {"a damaged index", goodIndex.substr(0, goodIndex.size() - 1), "", false}};
+    bool earlierKept, byBlocks;
+  } rows[] = {{"by blocks", goodIndex, "", true, true},
+              {"ranges answered whole", goodIndex, "setup.rar ignorerange\n", true, false},
+              {"a damaged index", goodIndex.substr(0, goodIndex.size() - 1), "", true, false},
+              {"an index of another package", indexOf(earlier), "", true, false},
+              {"no earlier package", goodIndex, "", false, false}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     WriteFile(data_ / "uploads" / "soft" / "setup.rar.blocks", row.index);
     WriteFile(data_ / "fault", row.fault);
-    WriteFile(prog_ / "setup.rar", earlier);
+    fs::remove(prog_ / "setup.rar");
+    if (row.earlierKept) WriteFile(prog_ / "setup.rar", earlier);
     Tables(
         {{"system", {"upserverurl", "indatetime"}, {{"http://old.example", std::nullopt}}},
          {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"2.0", "t2", "", "0"}}},
