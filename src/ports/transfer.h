@@ -44,6 +44,15 @@ class BinaryFile {
   virtual void Close() = 0;
 };
 
+// A file opened for reading at any offset; it is never changed through this.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Reads up to size bytes from offset into out; fewer only at the end of the file. Throws
+  // RuntimeError 75 when the disk refuses.
+  virtual std::size_t ReadAt(std::int64_t offset, unsigned char* out, std::size_t size) = 0;
+};
+
 class FileIO {
  public:
   virtual ~FileIO() = default;
@@ -60,6 +69,12 @@ class FileIO {
   virtual void Name(const std::string& from, const std::string& to) = 0;
   // Deletes one file; throws RuntimeError 53 when it is missing.
   virtual void Kill(const std::string& path) = 0;
+  // An existing file opened for reading. Throws RuntimeError 53 when it is missing, 75 when it
+  // cannot be read.
+  virtual std::unique_ptr<ReadableFile> OpenRead(const std::string& path) = 0;
+  // The SHA-256 of a file's bytes (32 bytes), read in blocks. Throws RuntimeError 53 when it is
+  // missing, 75 when it cannot be read.
+  virtual std::string Sha256(const std::string& path) = 0;
   // The whole content of a file; throws RuntimeError 53 when it is missing, 75 when it cannot
   // be read.
   virtual std::string ReadAll(const std::string& path) = 0;

@@ -1,5 +1,6 @@
 // The package download: GET gcweb + "/uploads/soft/setup.rar" into P\tmp\setup.rar, with the
-// progress in ProgressBar1; a download that broke off is continued from where it ended.
+// progress in ProgressBar1; a download that broke off is continued from where it ended, and a
+// package the last update left behind supplies the blocks that did not change.
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -67,6 +68,12 @@ void frmUpgrade::DownloadPackage() {
   const auto started = std::chrono::steady_clock::now();
   KeptDownload kept(pf_, programFolder_);
   std::optional<KeptPart> part = kept.Find(txtUrl.Text, Text1.Text, Text2.Text);
+  // Bytes kept of this very package are continued; otherwise only what changed is fetched,
+  // when the last update left its package behind and the server indexes the new one.
+  if (!part && RebuildPackage(local)) {
+    Label2.Caption = "升级下载完成，正在升级...";
+    return;
+  }
   auto inet = request(part);
   if (part && !ContinuesPart(*inet, *part)) {
     // The kept bytes cannot be continued. A range the server got wrong or refused is asked for

@@ -80,6 +80,10 @@ class frmUpgrade : public ui::Form {
 
  private:
   void StartClientAndEnd();
+  // Builds P\tmp\setup.rar from the package the last update left in P and the byte ranges the
+  // block index beside the package says are new; false, leaving nothing at local, when that
+  // cannot be done or its result does not check out.
+  bool RebuildPackage(const std::string& local);
 
   Platform& pf_;
   std::string programFolder_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -435,6 +436,37 @@ TEST_F(BinaryFileTest, MissingFoldersAndFilesRaiseTheirNumbers) {
     ADD_FAILURE() << "killed a missing file";
   } catch (const RuntimeError& e) {
     EXPECT_EQ(e.number(), updater::kErrFileNotFound);
+  }
+}
+
+TEST_F(BinaryFileTest, AFileIsReadAtAnyOffsetAndHashedWholeAndNeverChanged) {
+  const std::string million(1000000, 'a');
+  Write("old.rar", million);
+  auto f = pf().io->OpenRead(P("old.rar"));
+  unsigned char bytes[300] = {};
+  EXPECT_EQ(f->ReadAt(999990, bytes, sizeof bytes), 10u);  // fewer only at the end
+  EXPECT_EQ(f->ReadAt(1000000, bytes, sizeof bytes), 0u);
+  Write("other.rar", Noise(70000));
+  auto g = pf().io->OpenRead(P("other.rar"));
+  EXPECT_EQ(g->ReadAt(65000, bytes, sizeof bytes), sizeof bytes);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), sizeof bytes),
+            Noise(70000).substr(65000, 300));
+  // The SHA-256 of a million times "a", a test vector of the standard.
+  std::string hex;
+  for (const unsigned char c : pf().io->Sha256(P("old.rar"))) {
+    hex += "0123456789abcdef"[c >> 4];
+    hex += "0123456789abcdef"[c & 15];
+  }
+  EXPECT_EQ(hex, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_TRUE(Read("old.rar") == million);
+  for (const auto& call : {std::function<void()>([&] { pf().io->OpenRead(P("missing.rar")); }),
+                           std::function<void()>([&] { pf().io->Sha256(P("missing.rar")); })}) {
+    try {
+      call();
+      ADD_FAILURE() << "read a missing file";
+    } catch (const RuntimeError& e) {
+      EXPECT_EQ(e.number(), updater::kErrFileNotFound);
+    }
   }
 }
 

@@ -1,7 +1,11 @@
 #pragma once
 // Fakes of the download and file-writing ports: a scripted response, files kept in memory.
 
+#include <openssl/evp.h>
+
+#include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +25,9 @@ struct TransferReply {
 // Every request gets the reply of the script's own fields, unless replies holds one for it.
 struct TransferScript : TransferReply {
   std::deque<TransferReply> replies;  // taken in turn, one per request
+  // When set, answers every request instead: a server with pages and ranges.
+  std::function<TransferReply(const std::string& url, const std::vector<std::string>& headers)>
+      serve;
   int pollsBeforeDone = 2;
   std::vector<std::string> executed;  // "url|operation"
   std::vector<std::vector<std::string>> requestHeaders;
@@ -37,7 +44,9 @@ class FakeTransfer : public updater::ports::Transfer {
     s_->requestHeaders.push_back(headers);
     polls_ = s_->pollsBeforeDone;
     reply_ = *s_;
-    if (!s_->replies.empty()) {
+    if (s_->serve) {
+      reply_ = s_->serve(url, headers);
+    } else if (!s_->replies.empty()) {
       reply_ = s_->replies.front();
       s_->replies.pop_front();
     }
@@ -71,6 +80,7 @@ struct IoState {
   bool failOpen = false;
   std::size_t failWriteAt = std::string::npos;  // the disk is full from this offset on
   int closes = 0;
+  std::map<std::string, int> reads;  // path -> ReadAt calls
 };
 
 // Buffers like the real file: bytes reach the disk in blocks of 256 KiB or on Close, so a full
@@ -113,6 +123,33 @@ class FakeBinaryFile : public updater::ports::BinaryFile {
   bool open_ = true;
 };
 
+// Reads what the file held when it was opened, and counts the reads.
+class FakeReadableFile : public updater::ports::ReadableFile {
+ public:
+  FakeReadableFile(IoState* s, std::string path, std::string content)
+      : s_(s), path_(std::move(path)), content_(std::move(content)) {}
+  std::size_t ReadAt(std::int64_t offset, unsigned char* out, std::size_t size) override {
+    ++s_->reads[path_];
+    const auto from = static_cast<std::size_t>(offset);
+    if (from >= content_.size()) return 0;
+    const std::size_t n = std::min(size, content_.size() - from);
+    std::memcpy(out, content_.data() + from, n);
+    return n;
+  }
+
+ private:
+  IoState* s_;
+  std::string path_;
+  std::string content_;
+};
+
+inline std::string Sha256Of(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<const char*>(digest), size);
+}
+
 class FakeIo : public updater::ports::FileIO {
  public:
   TransferScript transfer;
@@ -149,6 +186,10 @@ class FakeIo : public updater::ports::FileIO {
     if (it == state.files.end()) throw updater::RuntimeError(updater::kErrFileNotFound);
     return it->second;
   }
+  std::unique_ptr<updater::ports::ReadableFile> OpenRead(const std::string& path) override {
+    return std::make_unique<FakeReadableFile>(&state, path, ReadAll(path));
+  }
+  std::string Sha256(const std::string& path) override { return Sha256Of(ReadAll(path)); }
   std::string AnsiToUtf8(const std::string& bytes) override { return bytes; }
 };
 

@@ -84,3 +84,26 @@ write("journal", "committed", journal(True, entries[:1]))
 write("journal", "torn", pending[: len(pending) // 2])
 write("journal", "zeroed", bytes(len(pending)))
 write("journal", "old_lines", ("M\t0\\1\t" + P + "\\Trainova.dll\nC\t\t" + P + "\\d*\n").encode())
+
+# Block indexes: whole ones (their sums need not be right: the reader takes any), cut short,
+# and with more behind them.
+import struct
+
+
+def block_index(length, block_size=4096, release=b"2.1", seed=1):
+    count = (length + block_size - 1) // block_size
+    out = b"AUBLKIDX" + struct.pack("<IIQ", 1, block_size, length) + bytes(range(32))
+    out += struct.pack("<H", len(release)) + release
+    for i in range(count):
+        out += struct.pack("<IQ", (i * 2654435761 + seed) & 0xFFFFFFFF,
+                           (i * 11400714819323198485 + seed) & 0xFFFFFFFFFFFFFFFF)
+    return out
+
+
+whole = block_index(10 * 4096 + 100)
+write("blocks", "whole", whole)
+write("blocks", "empty_package", block_index(0, release=b""))
+write("blocks", "one_short_block", block_index(500, block_size=1024))
+write("blocks", "large_blocks", block_index(3 << 20, block_size=1 << 20, release="二.一".encode()))
+write("blocks", "cut_short", whole[:-5])
+write("blocks", "trailing", whole + b"\0")

@@ -247,6 +247,74 @@ TEST_F(Publish, ADownloadBrokenOffIsContinuedWithTheRestFromNginx) {
   EXPECT_FALSE(fs::exists(prog_ / "tmp.part" / "setup.rar"));
 }
 
+TEST_F(Publish, TheNextReleaseIsFetchedByBlocksFromNginxAndPublishSaysHowMuch) {
+  // Two releases of 30 files of 40 KiB, two of them changed.
+  const fs::path tree = root_ / "package-big";
+  std::string bytes(30 * 40 * 1024, '\0');
+  unsigned x = 88172645u;
+  for (char& c : bytes) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  for (int i = 0; i < 30; ++i) {
+    WriteFile(tree / ("f" + std::to_string(i)), bytes.substr(i * 40 * 1024, 40 * 1024));
+  }
+  const auto make = [&](const std::string& version) {
+    Client(tree / "Trainova.dll", version);
+    const fs::path out = root_ / ("big-" + version + ".rar");
+    EXPECT_EQ(std::system((std::string(MAKE_PACKAGE_PATH) + " " + Quote(out) + " " + Quote(tree) +
+                           " >/dev/null")
+                              .c_str()),
+              0);
+    return out;
+  };
+  const fs::path v2 = make("2.0");
+  WriteFile(tree / "f3", std::string(40 * 1024, '3'));
+  WriteFile(tree / "f17", std::string(40 * 1024, '7'));
+  const fs::path v21 = make("2.1");
+  Release(v2, "2.0", "t2");
+  Nginx nginx(site_, NginxRun());
+  Ini(nginx.Url());
+  ASSERT_EQ(Run(), 0) << Err();
+  ASSERT_EQ(ReadFile(prog_ / "setup.rar"), ReadFile(v2));  // what the next update starts from
+
+  const Result r = Tool({"--site", site_.string(), "--package", v21.string(), "--version", "2.1",
+                         "--time", "t21", "--any-archive"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("a client on 2.0 fetches "), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  const std::size_t mark = nginx.AccessLog().size();
+  EXPECT_EQ(Run(), 0) << Err();
+  EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  EXPECT_EQ(ClientLog(), "client 2.0 []\nclient 2.1 []\n");
+  EXPECT_EQ(ReadFile(prog_ / "f17"), std::string(40 * 1024, '7'));
+  const std::string log = nginx.AccessLog().substr(mark);
+  EXPECT_EQ(Count(log, "\"GET /uploads/soft/setup.rar.blocks HTTP/1.1\" 200"), 1) << log;
+  EXPECT_GE(Count(log, "\"GET /uploads/soft/setup.rar HTTP/1.1\" 206"), 1) << log;
+  EXPECT_EQ(Count(log, "\"GET /uploads/soft/setup.rar HTTP/1.1\" 200"), 0) << log;
+}
+
+TEST_F(Publish, ASolidRarArchiveIsPublishedWithAWarning) {
+  // The main headers of RAR 4 and RAR 5 archives, solid and not.
+  const struct {
+    std::string head;
+    bool solid;
+  } rows[] = {
+      {std::string("Rar!\x1a\x07\x00\xcf\x90\x73\x08\x00\x0d\x00", 14), true},
+      {std::string("Rar!\x1a\x07\x00\xcf\x90\x73\x00\x00\x0d\x00", 14), false},
+      {std::string("Rar!\x1a\x07\x01\x00\x33\x92\xb5\xe5\x0a\x01\x05\x06\x04\x05\x01", 17), true},
+      {std::string("Rar!\x1a\x07\x01\x00\x33\x92\xb5\xe5\x0a\x01\x05\x06\x00\x05\x00", 17), false},
+  };
+  for (const auto& row : rows) {
+    const fs::path package = root_ / "solid.rar";
+    WriteFile(package, row.head + std::string(5000, 'x'));
+    const Result r = Tool({"--site", site_.string(), "--package", package.string(), "--version",
+                           "2.0", "--time", "t2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("is a solid RAR archive") != std::string::npos, row.solid) << r.err;
+  }
+}
+
 TEST_F(Publish, AnItemSiteUnderItsPrefixIsApartFromTheRootSite) {
   // The root offers what the client has; the item, in GBK, offers more.
   Release(Package("1.0"), "1.0", "t1");

@@ -249,6 +249,33 @@ TEST_F(UpdateServerTest, PackageIsServedWithItsLength) {
   EXPECT_TRUE(download.body == package) << "the package differs; " << download.body.size();
 }
 
+TEST_F(UpdateServerTest, TheBlockIndexAndRangesOfThePackageAreServed) {
+  const std::string package = MakePackage(100000);
+  Write("uploads/soft/setup.rar.blocks", "index");
+  EXPECT_EQ(Get("/uploads/soft/setup.rar.blocks").body, "index");
+  // Several ranges in one request, as zsync asks, come as one multipart body.
+  auto several = Client().Get(kPackage, {{"Range", "bytes=10-19,50000-50009"}});
+  ASSERT_TRUE(several);
+  EXPECT_EQ(several->status, 206);
+  const std::string type = several->get_header_value("Content-Type");
+  ASSERT_EQ(type.rfind("multipart/byteranges; boundary=", 0), 0u) << type;
+  const std::string boundary = type.substr(type.find('=') + 1);
+  EXPECT_EQ(several->body, "\r\n--" + boundary +
+                               "\r\nContent-Type: application/octet-stream\r\nContent-Range: "
+                               "bytes 10-19/100000\r\n\r\n" +
+                               package.substr(10, 10) + "\r\n--" + boundary +
+                               "\r\nContent-Type: application/octet-stream\r\nContent-Range: "
+                               "bytes 50000-50009/100000\r\n\r\n" +
+                               package.substr(50000, 10) + "\r\n--" + boundary + "--\r\n");
+  // A distant server on a slow link: 50 ms, then 100,000 bytes at 400,000 bytes/s.
+  Fault("setup.rar link 400000 50\n");
+  const auto asked = Clock::now();
+  auto slow = Get(kPackage);
+  EXPECT_TRUE(slow.body == package);
+  EXPECT_GE(Seconds(asked), 0.05 + 0.2);
+  EXPECT_LT(Seconds(asked), 1.0);
+}
+
 TEST_F(UpdateServerTest, AnnouncesItselfAndLogsEveryRequest) {
   EXPECT_EQ(ReadFile(dir_ / "stdout"), "listening on 127.0.0.1:" + std::to_string(port_) + "\n");
   Post("/item42" + kStatusPage);

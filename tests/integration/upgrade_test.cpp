@@ -207,6 +207,10 @@ class KillingIo : public updater::ports::FileIO {
   void Kill(const std::string& p) override {
     kill_.Around([&] { inner_.Kill(p); });
   }
+  std::unique_ptr<updater::ports::ReadableFile> OpenRead(const std::string& p) override {
+    return inner_.OpenRead(p);
+  }
+  std::string Sha256(const std::string& p) override { return inner_.Sha256(p); }
   std::string ReadAll(const std::string& p) override { return inner_.ReadAll(p); }
   std::string AnsiToUtf8(const std::string& b) override { return inner_.AnsiToUtf8(b); }
 

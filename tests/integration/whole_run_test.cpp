@@ -2,10 +2,13 @@
 // real files, a real SQLite project.mdb, the archiver and regsvr32 stand-ins, a demo client.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "contract/posix/update_server.h"
 #include "integration/program_folder.h"
@@ -129,6 +132,154 @@ TEST_F(WholeRun, ASignedPackageIsInstalledOnlyWhenSignedByTheConfiguredKey) {
       EXPECT_FALSE(fs::exists(prog_ / "tmp" / "Trainova.dll"));
       EXPECT_EQ(ReadFile(prog_ / "Trainova.dll").find("2.0"), std::string::npos);
     }
+  }
+}
+
+// Releases 2.0 and 2.1 of 40 files of 48 KiB, three of them changed; the program folder holds
+// 2.0 and the package its installation left behind.
+class DeltaRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    const fs::path tree = root_ / "delta-tree";
+    for (int i = 0; i < 40; ++i) {
+      std::string bytes(48 * 1024, '\0');
+      unsigned x = 2463534242u + static_cast<unsigned>(i);
+      for (char& c : bytes) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = static_cast<char>(x);
+      }
+      WriteFile(tree / ("f" + std::to_string(i) + ".bin"), bytes);
+    }
+    Client(tree / "Trainova.dll", "2.0");
+    MakePackage(tree, earlier_);
+    for (int i : {5, 20, 35}) {
+      std::string bytes = ReadFile(tree / ("f" + std::to_string(i) + ".bin"));
+      bytes.replace(1000, 5, "2.1!!");
+      WriteFile(tree / ("f" + std::to_string(i) + ".bin"), bytes);
+    }
+    Client(tree / "Trainova.dll", "2.1");
+    MakePackage(tree, later_);
+    Offer("2.1", "t21");
+    Ini(server_.Url());
+  }
+  void MakePackage(const fs::path& tree, const fs::path& out) {
+    ASSERT_EQ(std::system((std::string(MAKE_PACKAGE_PATH) + " " + Quote(out) + " " + Quote(tree) +
+                           " >/dev/null")
+                              .c_str()),
+              0);
+  }
+  // Publishes package as release 2.1 and serves it with the block index publish wrote.
+  void Serve(const fs::path& package, const fs::path& indexed) {
+    const fs::path site = root_ / "site";
+    fs::remove_all(site);
+    const std::string cmd = std::string(PUBLISH_PATH) + " --site " + Quote(site) + " --package " +
+                            Quote(indexed) + " --version 2.1 --time t21 --any-archive >/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const fs::path soft = server_.Data() / "uploads" / "soft";
+    fs::create_directories(soft);
+    fs::copy_file(package, soft / "setup.rar", fs::copy_options::overwrite_existing);
+    fs::copy_file(site / "uploads" / "soft" / "setup.rar.blocks", soft / "setup.rar.blocks",
+                  fs::copy_options::overwrite_existing);
+  }
+  // The program folder at 2.0, as its installation left it.
+  void AtEarlierRelease() {
+    fs::remove_all(prog_ / "tmp");
+    fs::copy_file(earlier_, prog_ / "setup.rar", fs::copy_options::overwrite_existing);
+    Sql("update versions set version = '2.0', updatetime = 't20';");
+    fs::remove(root_ / "client.log");
+  }
+  // The requests for the package since mark: "whole", the ranges asked for, "index" or
+  // "signature".
+  std::vector<std::string> PackageRequests(std::size_t mark) {
+    std::vector<std::string> out;
+    const std::string log = ReadFile(server_.Data() / "requests.log").substr(mark);
+    for (std::size_t at = 0; (at = log.find("/uploads/soft/setup.rar", at)) != std::string::npos;) {
+      const std::size_t end = log.find('\n', at);
+      const std::string line = log.substr(at, end - at);
+      at = end;
+      const std::size_t range = line.find("bytes=");
+      if (line.find("setup.rar.blocks") != std::string::npos) {
+        out.push_back("index");
+      } else if (line.find("setup.rar.sig") != std::string::npos) {
+        out.push_back("signature");
+      } else {
+        out.push_back(range == std::string::npos ? "whole" : line.substr(range));
+      }
+    }
+    return out;
+  }
+  std::size_t LogMark() { return ReadFile(server_.Data() / "requests.log").size(); }
+
+  const fs::path earlier_ = root_ / "setup-2.0.rar";
+  const fs::path later_ = root_ / "setup-2.1.rar";
+};
+
+TEST_F(DeltaRun, AnUpdateFetchesOnlyTheRangesThatChanged) {
+  Serve(later_, later_);
+  AtEarlierRelease();
+  const std::size_t mark = LogMark();
+  EXPECT_EQ(Run(), 0) << Err();
+  EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+  EXPECT_EQ(Query("select version from versions"), "2.1");
+  EXPECT_EQ(ClientLog(), "client 2.1 []\n");
+  EXPECT_EQ(ReadFile(prog_ / "f20.bin").substr(1000, 5), "2.1!!");
+  EXPECT_EQ(ReadFile(prog_ / "setup.rar"), ReadFile(later_));
+  const auto requests = PackageRequests(mark);
+  ASSERT_GE(requests.size(), 2u);
+  EXPECT_EQ(requests[0], "index");
+  std::int64_t fetched = 0;
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    ASSERT_EQ(requests[i].rfind("bytes=", 0), 0u) << requests[i];
+    const std::size_t dash = requests[i].find('-');
+    fetched +=
+        std::stoll(requests[i].substr(dash + 1)) - std::stoll(requests[i].substr(6, dash - 6)) + 1;
+  }
+  EXPECT_LT(fetched * 20, static_cast<std::int64_t>(fs::file_size(later_)));  // under 5 %
+  const std::string log = SupportLog();
+  EXPECT_NE(log.find("reused from the earlier package"), std::string::npos) << log;
+}
+
+TEST_F(DeltaRun, AnythingAmissEndsInstalledAndCorrectByTheWholePackage) {
+  const std::string pubkey = Keygen("publisher");
+  const struct Row {
+    const char* name;
+    std::function<void()> arrange;
+    bool delta;  // the package was rebuilt, not downloaded whole
+  } rows[] = {
+      {"a damaged index",
+       [&] {
+         WriteFile(server_.Data() / "uploads" / "soft" / "setup.rar.blocks", "AUBLKIDX damaged");
+       },
+       false},
+      {"an index of another package", [&] { Serve(later_, earlier_); }, false},
+      {"ranges answered with 200",
+       [&] { WriteFile(server_.Data() / "fault", "setup.rar ignorerange\n"); }, false},
+      {"no earlier package", [&] { fs::remove(prog_ / "setup.rar"); }, false},
+      {"a signed release",
+       [&] {
+         SignPackage("publisher");
+         Ini(server_.Url(), "", pubkey);
+       },
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove(server_.Data() / "fault");
+    Serve(later_, later_);
+    Ini(server_.Url());
+    AtEarlierRelease();
+    row.arrange();
+    const std::size_t mark = LogMark();
+    EXPECT_EQ(Run(), 0) << Err();
+    EXPECT_EQ(Out(), "[自动更新] 系统升级完成！\n");
+    EXPECT_EQ(Query("select version from versions"), "2.1");
+    EXPECT_EQ(ClientLog(), "client 2.1 []\n");
+    EXPECT_EQ(ReadFile(prog_ / "setup.rar"), ReadFile(later_));
+    const auto requests = PackageRequests(mark);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "whole"), row.delta ? 0 : 1)
+        << testing::PrintToString(requests);
   }
 }
 

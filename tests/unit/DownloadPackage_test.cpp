@@ -2,7 +2,10 @@
 
 #include <functional>
 
+#include <random>
+
 #include "fakes/fake_platform.h"
+#include "upgrade/BlockIndex.h"
 #include "upgrade/frmUpgrade.h"
 
 namespace {
@@ -294,6 +297,201 @@ TEST_F(Download, AFileThatCannotBeOpenedRaisesToTheCaller) {
   f.io.state.failOpen = true;
   EXPECT_THROW(form.DownloadPackage(), RuntimeError);
   EXPECT_EQ(form.Label2.Caption, "最新程序版本：2013_01_5682    ");
+}
+
+// A server as nginx is one: the package, its block index beside it, byte ranges.
+struct BlockServer {
+  std::string package, index;  // no index: a 404
+  bool ranges = true;          // false: a range is answered with the whole package
+  std::string etag = "\"v1\"";
+  std::string otherEtagFrom;  // the validator changes from this range on ("bytes=N-")
+  std::size_t cutRanges = 0;  // this many answers for the first range break off after 100 bytes
+  std::string contentRangeTotal;
+  std::vector<std::string> asked;  // per request: the URL's end and its Range, if any
+
+  fakes::TransferReply operator()(const std::string& url, const std::vector<std::string>& headers) {
+    std::string range;
+    for (const auto& h : headers) {
+      if (h.rfind("Range: bytes=", 0) == 0) range = h.substr(13);
+    }
+    const bool blocks = url.ends_with(".blocks");
+    asked.push_back((blocks ? "blocks" : "package") + (range.empty() ? "" : " " + range));
+    fakes::TransferReply r;
+    if (blocks) {
+      if (index.empty()) return {404, {{"Content-Length", "9"}}, "not found"};
+      r.body = index;
+    } else {
+      r.body = package;
+      r.headers["ETag"] =
+          !otherEtagFrom.empty() && range.rfind(otherEtagFrom, 0) == 0 ? "\"v2\"" : etag;
+      if (!range.empty() && ranges) {
+        const std::size_t dash = range.find('-');
+        const std::size_t first = std::stoul(range.substr(0, dash));
+        const std::size_t last = std::stoul(range.substr(dash + 1));
+        r.status = 206;
+        r.body = package.substr(first, last - first + 1);
+        r.headers["Content-Range"] =
+            "bytes " + range + "/" +
+            (contentRangeTotal.empty() ? std::to_string(package.size()) : contentRangeTotal);
+        if (cutRanges > 0 && range.starts_with("0-")) {
+          --cutRanges;
+          r.cutAfter = 100;
+        }
+      }
+    }
+    r.headers["Content-Length"] = std::to_string(r.body.size());
+    return r;
+  }
+};
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string out(size, '\0');
+  for (char& c : out) c = static_cast<char>(random() & 0xFF);
+  return out;
+}
+
+BlockIndex IndexOf(const std::string& package, const std::string& release) {
+  BlockIndex index;
+  index.release = release;
+  index.length = static_cast<std::int64_t>(package.size());
+  index.sha256 = fakes::Sha256Of(package);
+  index.blockSize = 1024;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(package.data());
+  for (std::size_t at = 0; at < package.size(); at += 1024) {
+    const std::size_t n = std::min<std::size_t>(1024, package.size() - at);
+    index.blocks.push_back({WeakSum(bytes + at, n), StrongSum(bytes + at, n)});
+  }
+  return index;
+}
+
+class Delta : public Download {
+ protected:
+  void SetUp() override {
+    Download::SetUp();
+    form.Text1.Text = "2.1";
+    f.pf.log = &f.log;
+    // The new release: 40 KiB with 30 bytes changed in the middle and 10 bytes put in front.
+    server.package =
+        "0123456789" + kEarlier.substr(0, 20000) + std::string(30, 'N') + kEarlier.substr(20030);
+    server.index = WriteBlockIndex(IndexOf(server.package, "2.1"));
+    f.io.state.files[kEarlierPath] = kEarlier;
+    f.io.transfer.serve = std::ref(server);
+  }
+  const std::string kEarlier = RandomBytes(40 * 1024, 11);
+  const std::string kEarlierPath = "C:\\Prog\\setup.rar";
+  BlockServer server;
+};
+
+TEST_F(Delta, OnlyTheChangedRangesAreFetchedAndThePackageComesOutExact) {
+  form.DownloadPackage();
+  EXPECT_EQ(f.io.state.files.at(kLocal), server.package);
+  EXPECT_EQ(server.asked,
+            (std::vector<std::string>{"blocks", "package 0-1023", "package 19456-20479"}));
+  EXPECT_EQ(f.io.state.files.at(kEarlierPath), kEarlier);  // only read
+  EXPECT_EQ(form.ProgressBar1.Max, static_cast<int>(server.package.size()));
+  EXPECT_EQ(form.Label2.Caption, "升级下载完成，正在升级...");
+  EXPECT_TRUE(f.ui.boxes.empty());
+  EXPECT_TRUE(
+      f.log.Has("by blocks: 40970 bytes, 38922 reused from the earlier package, 2048 "
+                "fetched in 2 requests"))
+      << f.log.All();
+
+  // A range that breaks off is asked for again from the first block not yet written.
+  fakes::FakePlatform g;
+  frmUpgrade other(g.pf);
+  other.gcweb = form.gcweb;
+  other.Text1.Text = "2.1";
+  g.io.state.files[kEarlierPath] = kEarlier;
+  server.asked.clear();
+  server.cutRanges = 1;
+  g.io.transfer.serve = std::ref(server);
+  other.DownloadPackage();
+  EXPECT_EQ(g.io.state.files.at(kLocal), server.package);
+  EXPECT_EQ(server.asked, (std::vector<std::string>{"blocks", "package 0-1023",
+                                                    "package 19456-20479", "package 0-1023"}));
+}
+
+TEST_F(Delta, AnIndexNamingNothingNewIsNoProofOfThePackageServed) {
+  // Every block of this index is in the earlier package: the index could be of that package
+  // under the new release's name, and nothing fetched would tell. The whole package is taken.
+  server.package = kEarlier.substr(5120) + kEarlier.substr(0, 5120);
+  server.index = WriteBlockIndex(IndexOf(server.package, "2.1"));
+  form.DownloadPackage();
+  EXPECT_EQ(f.io.state.files.at(kLocal), server.package);
+  EXPECT_EQ(server.asked, (std::vector<std::string>{"blocks", "package"}));
+  EXPECT_TRUE(f.log.Has("names no byte the earlier package lacks")) << f.log.All();
+}
+
+TEST_F(Delta, AnyFailureFallsBackToTheWholePackageAndShowsNothingOfIt) {
+  const std::string index = server.index;
+  const auto flipped = [&](std::size_t at) {
+    std::string out = index;
+    out[at] ^= 1;
+    return out;
+  };
+  const struct Row {
+    const char* name;
+    std::function<void(BlockServer&, fakes::FakePlatform&)> change;
+    std::size_t requests;  // all of them, the whole package's included
+  } rows[] = {
+      {"no earlier package", [](BlockServer&, fakes::FakePlatform& g) { g.io.state.files.clear(); },
+       1},
+      {"no index", [](BlockServer& s, fakes::FakePlatform&) { s.index.clear(); }, 2},
+      {"a damaged index header",
+       [&](BlockServer& s, fakes::FakePlatform&) { s.index = flipped(2); }, 2},
+      {"a damaged block sum",
+       [&](BlockServer& s, fakes::FakePlatform&) { s.index = flipped(index.size() - 30); }, 5},
+      {"an index cut short", [&](BlockServer& s, fakes::FakePlatform&) { s.index.pop_back(); }, 2},
+      {"an index of another release",
+       [](BlockServer& s, fakes::FakePlatform&) {
+         s.index = WriteBlockIndex(IndexOf(s.package, "2.0"));
+       },
+       2},
+      {"an index of another package",
+       [](BlockServer& s, fakes::FakePlatform&) {
+         s.index = WriteBlockIndex(IndexOf(s.package + "x", "2.1"));
+       },
+       5},
+      {"a package other than its index says",
+       [&](BlockServer& s, fakes::FakePlatform&) {
+         BlockIndex i = IndexOf(s.package, "2.1");
+         i.sha256[0] ^= 1;
+         s.index = WriteBlockIndex(i);
+       },
+       4},
+      {"ranges answered with the whole package",
+       [](BlockServer& s, fakes::FakePlatform&) { s.ranges = false; }, 4},
+      {"a range of another length",
+       [](BlockServer& s, fakes::FakePlatform&) { s.contentRangeTotal = "40971"; }, 4},
+      {"a package without a validator",
+       [](BlockServer& s, fakes::FakePlatform&) { s.etag.clear(); }, 4},
+      {"a package changed between ranges",
+       [](BlockServer& s, fakes::FakePlatform&) { s.otherEtagFrom = "19456"; }, 4},
+      {"a range that breaks off twice",
+       [](BlockServer& s, fakes::FakePlatform&) { s.cutRanges = 2; }, 5},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fakes::FakePlatform g;
+    g.pf.log = &g.log;
+    frmUpgrade other(g.pf);
+    other.gcweb = form.gcweb;
+    other.Text1.Text = "2.1";
+    BlockServer s = server;
+    g.io.state.files[kEarlierPath] = kEarlier;
+    row.change(s, g);
+    g.io.transfer.serve = std::ref(s);
+    other.DownloadPackage();
+    EXPECT_EQ(g.io.state.files.at(kLocal), s.package);
+    ASSERT_EQ(s.asked.size(), row.requests) << testing::PrintToString(s.asked);
+    EXPECT_EQ(s.asked.back(), "package");  // the whole package, as without an index
+    EXPECT_TRUE(g.ui.boxes.empty());
+    EXPECT_EQ(other.Label2.Caption, "升级下载完成，正在升级...");
+    if (row.requests > 1) {
+      EXPECT_TRUE(g.log.Has("by blocks given up")) << g.log.All();
+    }
+  }
 }
 
 }  // namespace

@@ -68,21 +68,29 @@ UpdateServer::Reply UpdateServer::RangeReply(const httplib::Request& request,
                                              const Validators& validators,
                                              std::shared_ptr<Body> file) {
   Reply whole{200, "application/octet-stream", file};
-  // One range, "bytes=FIRST-" or "bytes=FIRST-LAST"; anything else is answered with the whole.
+  // "bytes=FIRST-" or "bytes=FIRST-LAST", or several of them joined by commas (as zsync asks);
+  // anything else is answered with the whole.
   const std::string range = request.get_header_value("Range");
   const std::string unit = "bytes=";
-  if (range.rfind(unit, 0) != 0 || range.find(',') != std::string::npos) return whole;
-  const std::size_t dash = range.find('-');
-  std::uint64_t first = 0, last = UINT64_MAX;
-  const char* begin = range.data() + unit.size();
-  if (dash == std::string::npos || dash == unit.size() ||
-      std::from_chars(begin, range.data() + dash, first).ptr != range.data() + dash) {
-    return whole;
-  }
-  if (dash + 1 < range.size() &&
-      std::from_chars(range.data() + dash + 1, range.data() + range.size(), last).ptr !=
-          range.data() + range.size()) {
-    return whole;
+  if (range.rfind(unit, 0) != 0) return whole;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> specs;
+  for (std::size_t at = unit.size(); at <= range.size();) {
+    std::size_t end = range.find(',', at);
+    if (end == std::string::npos) end = range.size();
+    const std::string spec = range.substr(at, end - at);
+    const std::size_t dash = spec.find('-');
+    std::uint64_t first = 0, last = UINT64_MAX;
+    if (dash == std::string::npos || dash == 0 ||
+        std::from_chars(spec.data(), spec.data() + dash, first).ptr != spec.data() + dash) {
+      return whole;
+    }
+    if (dash + 1 < spec.size() &&
+        std::from_chars(spec.data() + dash + 1, spec.data() + spec.size(), last).ptr !=
+            spec.data() + spec.size()) {
+      return whole;
+    }
+    specs.emplace_back(first, last);
+    at = end + 1;
   }
   // If-Range: the range only while the file is the one the client names; else the whole.
   if (request.has_header("If-Range")) {
@@ -90,14 +98,40 @@ UpdateServer::Reply UpdateServer::RangeReply(const httplib::Request& request,
     if (named != validators.etag && named != validators.last_modified) return whole;
   }
   const std::uint64_t size = file->Size();
-  if (first >= size || last < first) {
-    response.set_header("Content-Range", "bytes */" + std::to_string(size));
-    return {416, "text/plain; charset=utf-8", TextBody("")};
+  for (auto& [first, last] : specs) {
+    if (first >= size || last < first) {
+      response.set_header("Content-Range", "bytes */" + std::to_string(size));
+      return {416, "text/plain; charset=utf-8", TextBody("")};
+    }
+    last = std::min(last, size - 1);
   }
-  last = std::min(last, size - 1);
-  response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                           std::to_string(last) + "/" + std::to_string(size));
-  return {206, "application/octet-stream", SliceBody(file, first, last - first + 1)};
+  const auto content_range = [&](std::uint64_t first, std::uint64_t last) {
+    return "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+           std::to_string(size);
+  };
+  if (specs.size() == 1) {
+    const auto [first, last] = specs[0];
+    response.set_header("Content-Range", content_range(first, last));
+    return {206, "application/octet-stream", SliceBody(file, first, last - first + 1)};
+  }
+  // Several ranges: one multipart/byteranges body, built in memory (bounded).
+  const std::string boundary = "update-server-byteranges";
+  std::string body;
+  for (const auto& [first, last] : specs) {
+    if (body.size() + (last - first + 1) > (64u << 20)) return whole;
+    body += "\r\n--" + boundary + "\r\nContent-Type: application/octet-stream\r\n" +
+            "Content-Range: " + content_range(first, last) + "\r\n\r\n";
+    const std::size_t at = body.size();
+    body.resize(at + (last - first + 1));
+    for (std::uint64_t done = 0; done < last - first + 1;) {
+      const std::size_t n = file->Read(first + done, body.data() + at + done,
+                                       static_cast<std::size_t>(last - first + 1 - done));
+      if (n == 0) return whole;
+      done += n;
+    }
+  }
+  body += "\r\n--" + boundary + "--\r\n";
+  return {206, "multipart/byteranges; boundary=" + boundary, TextBody(std::move(body))};
 }
 
 bool UpdateServer::FirstTime(const Fault& fault) {

@@ -60,6 +60,7 @@ const NumberedMode kNumberedModes[] = {
     {"oversize", FaultMode::kOversize, {&Fault::count}},
     {"breakonce", FaultMode::kBreakOnce, {&Fault::count}},
     {"trickle", FaultMode::kTrickle, {&Fault::count, &Fault::piece, &Fault::ms}},
+    {"link", FaultMode::kLink, {&Fault::count, &Fault::ms}},
     {"ignorerange", FaultMode::kIgnoreRange, {}},
     {"drop", FaultMode::kDrop, {}},
     {"refuserange", FaultMode::kRefuseRange, {}},

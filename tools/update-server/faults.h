@@ -27,6 +27,7 @@ enum class FaultMode {
   kRedirect,
   kBreakOnce,
   kTrickle,
+  kLink,
   kIgnoreRange,
   kRefuseRange,
   kDrop,

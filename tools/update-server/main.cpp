@@ -14,6 +14,7 @@
 //   POST .../xmlRequest/xmlGetServerName.aspx      <root><error/> lcserverurl <res/></root>
 //   GET  .../uploads/soft/setup.rar                the package, with Content-Length
 //   GET  .../uploads/soft/setup.rar.sig            its detached signature, likewise
+//   GET  .../uploads/soft/setup.rar.blocks         its block index, likewise
 // Anything else is a 404 HTML page. Request bodies are taken whatever their content type.
 //
 // Data folder (DIR), read afresh for every request so that a test can change it at any time:
@@ -26,6 +27,7 @@
 //                                           empty)
 //   uploads/soft/setup.rar                  the package, streamed from disk; missing: 404
 //   uploads/soft/setup.rar.sig              the package's signature; missing: 404
+//   uploads/soft/setup.rar.blocks           the package's block index; missing: 404
 //   fault                                   fault rules (below); missing: normal answers
 //
 // Fault rules, one per line: PAGE_PATTERN MODE [ARG...]. PAGE_PATTERN is * or a substring of the
@@ -41,6 +43,8 @@
 //   chunked                the normal answer in chunked transfer encoding, no Content-Length
 //   short N                full Content-Length announced, connection closed after N body bytes
 //   delay MS               waits MS milliseconds, then answers normally
+//   link RATE MS           waits MS milliseconds, then sends the body at RATE bytes per second
+//                          (in pieces every 10 ms): a distant server on a slow link
 //   stall N MS             full Content-Length, N body bytes, silence for MS ms, then closed
 //   hang                   never answers; the connection is closed when the client leaves or
 //                          the server ends

@@ -18,7 +18,7 @@
 namespace update_server {
 namespace {
 
-enum class Page { kStatus, kOnline, kVersion, kServerList, kPackage, kSignature };
+enum class Page { kStatus, kOnline, kVersion, kServerList, kPackage, kSignature, kBlocks };
 
 struct PageEntry {
   std::string_view path;
@@ -26,13 +26,14 @@ struct PageEntry {
   Page page;
 };
 
-constexpr std::array<PageEntry, 6> kPages{{
+constexpr std::array<PageEntry, 7> kPages{{
     {"/xmlRequest/XmlCheckServerStatus.aspx", "POST", Page::kStatus},
     {"/InteractData/Xmlsendservername.aspx", "POST", Page::kOnline},
     {"/xmlRequest/Xmlclientversion.aspx", "POST", Page::kVersion},
     {"/xmlRequest/xmlGetServerName.aspx", "POST", Page::kServerList},
     {"/uploads/soft/setup.rar", "GET", Page::kPackage},
     {"/uploads/soft/setup.rar.sig", "GET", Page::kSignature},
+    {"/uploads/soft/setup.rar.blocks", "GET", Page::kBlocks},
 }};
 
 // The page is found by the end of the path, so a base address with a sub-path (an item id)
@@ -85,6 +86,7 @@ std::optional<XmlDoc> PageDoc(Page page, const std::filesystem::path& root) {
       return doc;
     case Page::kPackage:
     case Page::kSignature:
+    case Page::kBlocks:
       return std::nullopt;
   }
   return std::nullopt;
@@ -202,7 +204,9 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
   const bool ranges = !fault || fault->mode != FaultMode::kIgnoreRange;
   auto normal_reply = [&]() {
     if (doc) return xml_reply(*doc);
-    const char* name = *page == Page::kSignature ? "setup.rar.sig" : "setup.rar";
+    const char* name = *page == Page::kSignature ? "setup.rar.sig"
+                       : *page == Page::kBlocks  ? "setup.rar.blocks"
+                                                 : "setup.rar";
     const std::filesystem::path path = root_ / "uploads" / "soft" / name;
     if (auto file = FileBody(path)) {
       const Validators validators = FileValidators(path);
@@ -288,6 +292,11 @@ void UpdateServer::Handle(const httplib::Request& request, httplib::Response& re
     case FaultMode::kTrickle:
       return Deliver(response, normal_reply(), Transfer::kLength, UINT64_MAX, 0,
                      {fault->count, fault->piece, fault->ms});
+    case FaultMode::kLink:
+      // A distant server on a slow link: every request waits, then the body flows at the rate.
+      SleepUnlessStopping(fault->ms);
+      return Deliver(response, normal_reply(), Transfer::kLength, UINT64_MAX, 0,
+                     {0, std::max<std::uint64_t>(1, fault->count / 100), 10});
     case FaultMode::kIgnoreRange:
       return Deliver(response, normal_reply());
     case FaultMode::kRefuseRange:

@@ -1,6 +1,7 @@
 #include "backends/posix/file_io.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +45,63 @@ class PosixBinaryFile final : public BufferedBinaryFile {
   int fd_;
 };
 
+class PosixReadableFile final : public ports::ReadableFile {
+ public:
+  explicit PosixReadableFile(int fd) : fd_(fd) {}
+  ~PosixReadableFile() override { ::close(fd_); }
+  std::size_t ReadAt(std::int64_t offset, unsigned char* out, std::size_t size) override {
+    std::size_t got = 0;
+    while (got < size) {
+      const ssize_t n = ::pread(fd_, out + got, size - got, static_cast<off_t>(offset) + got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw RuntimeError(kErrPathFileAccess);
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+// A regular file opened for reading; 53 when there is none.
+int OpenForReading(const std::string& host) {
+  struct stat info {};
+  if (::stat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw RuntimeError(kErrFileNotFound);
+  }
+  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw RuntimeError(kErrPathFileAccess);
+  return fd;
+}
+
 }  // namespace
+
+std::unique_ptr<ports::ReadableFile> PosixFileIO::OpenRead(const std::string& path) {
+  return std::make_unique<PosixReadableFile>(OpenForReading(mapper_.Map(path).string()));
+}
+
+std::string PosixFileIO::Sha256(const std::string& path) {
+  PosixReadableFile file(OpenForReading(mapper_.Map(path).string()));
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!md || EVP_DigestInit_ex(md.get(), EVP_sha256(), nullptr) != 1) {
+    throw RuntimeError(kErrPathFileAccess);
+  }
+  std::vector<unsigned char> block(1 << 20);
+  std::int64_t at = 0;
+  for (std::size_t n; (n = file.ReadAt(at, block.data(), block.size())) > 0;) {
+    if (EVP_DigestUpdate(md.get(), block.data(), n) != 1) throw RuntimeError(kErrPathFileAccess);
+    at += static_cast<std::int64_t>(n);
+  }
+  std::string digest(EVP_MAX_MD_SIZE, '\0');
+  unsigned int size = 0;
+  if (EVP_DigestFinal_ex(md.get(), reinterpret_cast<unsigned char*>(digest.data()), &size) != 1) {
+    throw RuntimeError(kErrPathFileAccess);
+  }
+  digest.resize(size);
+  return digest;
+}
 
 std::unique_ptr<ports::Transfer> PosixFileIO::NewTransfer() {
   return std::make_unique<CurlTransfer>(limits_, pump_, caFile_);

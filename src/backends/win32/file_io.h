@@ -25,6 +25,8 @@ class Win32FileIO final : public ports::FileIO {
   std::int64_t FileLen(const std::string& path) override;
   void Name(const std::string& from, const std::string& to) override;
   void Kill(const std::string& path) override;
+  std::unique_ptr<ports::ReadableFile> OpenRead(const std::string& path) override;
+  std::string Sha256(const std::string& path) override;
   std::string ReadAll(const std::string& path) override;
   std::string AnsiToUtf8(const std::string& bytes) override;
 

@@ -153,6 +153,14 @@ std::optional<std::vector<UCHAR>> HashFile(const Cng& cng, const std::string& pa
 
 }  // namespace
 
+std::optional<std::string> Sha256OfFile(const std::string& path) {
+  Library library;
+  if (library.get() == nullptr) return std::string();
+  const auto digest = HashFile(*library.get(), path);
+  if (!digest) return std::nullopt;
+  return std::string(digest->begin(), digest->end());
+}
+
 SignatureCheck CngSignatures::Verify(const std::string& publicKey, const std::string& path,
                                      const std::string& signature) {
   if (publicKey.size() != 2 * kCoordinate) return SignatureCheck::BadKey;

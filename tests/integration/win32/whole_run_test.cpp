@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "automation.h"
+#include "backends/win32/signatures.h"
 #include "harness.h"
 #include "tables.h"
 #include "tar_writer.h"
+#include "upgrade/BlockIndex.h"
 
 namespace wholerun {
 namespace {
@@ -517,6 +519,77 @@ TEST_F(WindowsWholeRun, ACutShortDownloadIsNeverUnpacked) {
   Close(window);  // the window without a close handler of its own ends the program
   ExpectExit(*run);
   EXPECT_EQ(Events(), "");
+}
+
+TEST_F(WindowsWholeRun, AnUpdateFetchesOnlyTheChangedRangesAndFallsBackWhenItCannot) {
+  // Release 2.0 left its package in the program folder; 2.1 changes 1 KiB of a 600 KiB file.
+  // Whatever cannot go by blocks ends installed and correct by the whole package.
+  std::string data(600 * 1024, '\0');
+  unsigned x = 2463534242u;
+  for (char& c : data) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  const auto package = [&](const std::string& bytes) {
+    return MakeTar({{"Trainova.dll", client2_}, {"data.bin", bytes}});
+  };
+  const std::string earlier = package(data);
+  const std::string later = package(data.replace(300 * 1024, 1024, std::string(1024, 'N')));
+  Offer("2.1", "t21");
+  Serve(later);
+  // The index publish writes for bytes (hashed from a file of them).
+  const auto indexOf = [&](const std::string& bytes) {
+    const fs::path file = root_ / "indexed.rar";
+    WriteFile(file, bytes);
+    updater::BlockIndex index;
+    index.release = "2.1";
+    index.length = static_cast<std::int64_t>(bytes.size());
+    index.sha256 = updater::win32::Sha256OfFile(Utf8(file.wstring())).value_or("");
+    for (std::size_t at = 0; at < bytes.size(); at += index.blockSize) {
+      const auto* block = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+      const std::size_t n = std::min<std::size_t>(index.blockSize, bytes.size() - at);
+      index.blocks.push_back({updater::WeakSum(block, n), updater::StrongSum(block, n)});
+    }
+    return updater::WriteBlockIndex(index);
+  };
+  const std::string goodIndex = indexOf(later);
+
+  const struct {
+    const char* name;
+    std::string index, fault;
+    bool earlierKept, byBlocks;
+  } rows[] = {{"by blocks", goodIndex, "", true, true},
+              {"ranges answered whole", goodIndex, "setup.rar ignorerange\n", true, false},
+              {"a damaged index", goodIndex.substr(0, goodIndex.size() - 1), "", true, false},
+              {"an index of another package", indexOf(earlier), "", true, false},
+              {"no earlier package", goodIndex, "", false, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteFile(data_ / "uploads" / "soft" / "setup.rar.blocks", row.index);
+    WriteFile(data_ / "fault", row.fault);
+    fs::remove(prog_ / "setup.rar");
+    if (row.earlierKept) WriteFile(prog_ / "setup.rar", earlier);
+    Tables(
+        {{"system", {"upserverurl", "indatetime"}, {{"http://old.example", std::nullopt}}},
+         {"versions", {"version", "updatetime", "updatecmt", "versionT"}, {{"2.0", "t2", "", "0"}}},
+         {"projectList", {"project_No", "project_URL"}, {{"7", "old"}}}});
+    const std::size_t mark = ReadFile(data_ / "requests.log").size();
+    auto run = Start();
+    PressOk(ExpectBox(*run, "自动更新", "系统升级完成！", Icon::None, "upgrade-by-blocks"));
+    ExpectExit(*run);
+    EXPECT_EQ(Column("versions", "version"), "2.1");
+    EXPECT_EQ(ReadFile(prog_ / "setup.rar"), later);
+    EXPECT_EQ(ReadFile(prog_ / "data.bin"), data);
+    const std::string requests = ReadFile(data_ / "requests.log").substr(mark);
+    const bool whole = requests.find("setup.rar\t\n") != std::string::npos;
+    EXPECT_EQ(whole, !row.byBlocks) << requests;
+    if (row.byBlocks) {
+      // Only the block that changed (two, as it straddles a block boundary of the tar) and a
+      // few around the headers: a small share of 600 KiB.
+      EXPECT_NE(requests.find("setup.rar.blocks\t\n"), std::string::npos) << requests;
+      EXPECT_LE(std::count(requests.begin(), requests.end(), '\n'), 12) << requests;
+    }
+  }
 }
 
 TEST_F(WindowsWholeRun, ADownloadBrokenOffIsContinuedByTheNextClick) {
