@@ -122,6 +122,20 @@ TEST_F(Journal, ACopyThatStandsLeavesNothingAside) {
   EXPECT_FALSE(Exists("tmp.undo"));
 }
 
+// A package file another program holds open (without delete sharing) cannot be renamed on
+// Windows, where the copy could read it: the step fails and everything is put back.
+TEST_F(Journal, AFileHeldOpenInTmpFailsTheStepOnWindowsAndAllIsPutBack) {
+  const auto before = State();
+  std::ifstream held(Host("tmp\\m.txt"), std::ios::binary);
+  ASSERT_TRUE(held.is_open());
+  InstallJournal journal(pf(), root_);
+  ASSERT_TRUE(journal.Keep(P("tmp"), root_));
+  const std::int32_t moved = MoveIn(journal);
+  EXPECT_EQ(moved != 0, windows()) << moved;
+  EXPECT_TRUE(journal.RollBack());
+  EXPECT_EQ(State(), before);
+}
+
 // The user's files beside each package below: a copy of any of them, rolled back as after a
 // copy that failed at its last file, or cut off right after it and put back by the next start,
 // or refused before anything moves, leaves every file as it was, its attributes too.

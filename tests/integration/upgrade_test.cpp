@@ -662,6 +662,7 @@ TEST_F(UpgradeTest, AFailedCopyIntoTheThirdProjectPutsBackTheFirstTwoAndTheProgr
 TEST_F(UpgradeTest, AnUpdaterEndedAtAnyStepIsPutRightByTheNextStart) {
   WriteFile(P_ / "101" / "proj.ini", "old project");
   WriteFile(P_ / "app.txt", "old app");
+  WriteFile(source_ / "docs" / "new" / "n.txt", "a new folder, made and filled on the way in");
   before_ = Installed();
   KillAtEveryStep(true);
 }
