@@ -1,12 +1,14 @@
 // Times the installation's copy alone, on a tree the caller has unpacked into PROGRAM_FOLDER\tmp:
 // what it replaces moved aside for the undo (left there, as until the installation ends), then
-// the shell copy of PROGRAM_FOLDER\tmp\*.* over the program folder, made exactly as the
-// installation makes them.
+// everything renamed into place but initSystem and system32, which are copied, as the
+// installation does it.
 //
 //   copy_bench PROGRAM_FOLDER
 
 #include <chrono>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "bench_platform.h"
 #include "filesystem/CFileSystem.h"
@@ -22,9 +24,16 @@ int main(int argc, char** argv) {
   updater::CFileSystem fs(backend.platform());
   const auto start = std::chrono::steady_clock::now();
   updater::InstallJournal journal(backend.platform(), folder);
-  const std::int32_t result = journal.Keep(folder + "\\tmp", folder)
-                                  ? fs.CopyFolderOrFile(folder + "\\tmp\\*.*", folder + "\\")
-                                  : updater::InstallJournal::kClash;
+  const std::vector<std::string> again = {"initSystem", "system32"};
+  std::int32_t result = journal.Keep(folder + "\\tmp", folder)
+                            ? journal.MoveIn(folder + "\\tmp", folder, again)
+                            : updater::InstallJournal::kClash;
+  for (const std::string& name : again) {
+    if (result == 0 && backend.platform().files->KindOf(folder + "\\tmp\\" + name) !=
+                           updater::ports::Files::Kind::None) {
+      result = fs.CopyFolderOrFile(folder + "\\tmp\\" + name, folder + "\\");
+    }
+  }
   journal.Seal();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -318,6 +318,53 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
   return true;
 }
 
+std::int32_t InstallJournal::MoveIn(const std::string& sourceFolder,
+                                    const std::string& targetFolder,
+                                    const std::vector<std::string>& left) {
+  const std::string source = StripSeparators(sourceFolder);
+  const std::string target = StripSeparators(targetFolder);
+  long moved = 0;
+  try {
+    if (pf_.files->KindOf(source) == Kind::Folder) MoveTree(source, target, left, moved);
+  } catch (const RuntimeError& e) {
+    SupportLog::Write(pf_, "journal: " + target + ": stopped after " + std::to_string(moved) +
+                               " files moved in, " + SupportLog::Error(e));
+    return e.number();
+  }
+  SupportLog::Write(pf_, "journal: " + target + ": " + std::to_string(moved) + " files moved in");
+  return 0;
+}
+
+void InstallJournal::MoveTree(const std::string& source, const std::string& target,
+                              const std::vector<std::string>& left, long& moved) {
+  const auto isLeft = [&](const std::string& name) {
+    return std::find(left.begin(), left.end(), name) != left.end();
+  };
+  // Keep moved aside every file these names meet, so a rename that finds its name taken (two
+  // package names differing only in case, on a file system that tells them apart) is refused
+  // and fails the installation: nothing is overwritten on the way in.
+  for (const std::string& name : pf_.files->ListFiles(source)) {
+    if (isLeft(name)) continue;
+    pf_.files->Rename(source + "\\" + name, target + "\\" + name);
+    ++moved;
+  }
+  for (const std::string& name : pf_.files->ListFolders(source)) {
+    if (isLeft(name)) continue;
+    const std::string to = target + "\\" + name;
+    // Made afresh rather than renamed whole, so that it carries what a copy's folder carries.
+    switch (pf_.files->KindOf(to)) {
+      case Kind::None:
+        pf_.files->MakeFolder(to);
+        break;
+      case Kind::File:
+        throw RuntimeError(kErrPathFileAccess);
+      case Kind::Folder:
+        break;
+    }
+    MoveTree(source + "\\" + name, to, {}, moved);
+  }
+}
+
 void InstallJournal::Begin() {
   // The first undo folder that is free, or holds only what a finished installation left.
   // Numbered after every folder whose journal is kept, so that the highest number is the newest.

@@ -39,6 +39,14 @@ class InstallJournal {
   // something cannot be kept; the copy must then not run either. What was kept stays kept.
   bool Keep(const std::string& sourceFolder, const std::string& targetFolder);
   static constexpr std::int32_t kClash = 183;  // the shell's "already exists"
+  // After Keep made way: renames the entries of sourceFolder into targetFolder, on the same
+  // volume, so that no byte is copied. A folder the target lacks is made there and filled, one it
+  // has is merged into, as the copy merges; each file takes the name it has in sourceFolder. The
+  // entries of sourceFolder named in left (exact names) stay where they are. Returns 0, or the
+  // error number of the first step that failed (a name taken meanwhile counts as kClash); what
+  // was moved in is then the rollback's to remove. Removes nothing itself.
+  std::int32_t MoveIn(const std::string& sourceFolder, const std::string& targetFolder,
+                      const std::vector<std::string>& left = {});
   // Removes what the copies created and moves back what was moved aside, newest first. False
   // when something could not be put back: the journal then stays for the next start.
   bool RollBack();
@@ -64,6 +72,8 @@ class InstallJournal {
   bool Plan(const std::string& source, const std::string& target, const std::string& root,
             std::vector<Entry>& plan);
   bool Reserved(const std::string& path) const;
+  void MoveTree(const std::string& source, const std::string& target,
+                const std::vector<std::string>& left, long& moved);
   void Write(bool committed);
   void Forget();
 

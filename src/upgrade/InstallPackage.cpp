@@ -49,20 +49,38 @@ class Installation {
     });
   }
 
-  // Everything unpacked goes over the program folder. False when the copy returned non-zero;
-  // the message also names an error recorded before, the run goes on either way. What the copy
-  // replaced is put back first (see InstallJournal).
+  // Everything unpacked goes over the program folder: renamed into place, the volume being the
+  // same, except what the later steps still copy from tmp, which is copied. False when that
+  // failed; the message also names an error recorded before, the run goes on either way. What
+  // was replaced is put back first (see InstallJournal).
   bool CopyOverProgramFolder() {
     const std::int32_t result = Try(error, /*onError=*/0, [&] {
-      return journal_.Keep(P + "\\tmp", P) ? fs_.CopyFolderOrFile(P + "\\tmp\\*.*", P + "\\")
-                                           : InstallJournal::kClash;
+      if (!journal_.Keep(P + "\\tmp", P)) return InstallJournal::kClash;
+      const std::vector<std::string> again = NeededAgain();
+      std::int32_t code = journal_.MoveIn(P + "\\tmp", P, again);
+      for (const std::string& name : again) {
+        if (code == 0) code = fs_.CopyFolderOrFile(P + "\\tmp\\" + name, P + "\\");
+      }
+      return code;
     });
-    Log("copy tmp\\*.* to the program folder: " + Result(result));
+    Log("tmp\\*.* moved into the program folder: " + Result(result));
     if (error.IsSet() || result != 0) {
       journal_.RollBack();
       ReportCopyFailed();
     }
     return result == 0;
+  }
+
+  // The entries of tmp, by their exact names, that the steps after this one test or copy from:
+  // whatever answers to initSystem or system32.
+  std::vector<std::string> NeededAgain() {
+    std::vector<std::string> names = pf_.files->ListFiles(P + "\\tmp");
+    const std::vector<std::string> folders = pf_.files->ListFolders(P + "\\tmp");
+    names.insert(names.end(), folders.begin(), folders.end());
+    std::erase_if(names, [](const std::string& name) {
+      return !text::EqualsNoCase(name, "initSystem") && !text::EqualsNoCase(name, "system32");
+    });
+    return names;
   }
 
   // The initSystem folder goes into every project's folder. False when a project's copy

@@ -93,9 +93,18 @@ class FakeFiles : public Files {
     if (!listings.count(folder) && !folders.count(folder)) {
       throw updater::RuntimeError(updater::kErrPathNotFound);
     }
-    return {};
+    std::vector<std::string> names;
+    for (const std::string& f : folders) {
+      if (f.size() > folder.size() + 1 && f.compare(0, folder.size(), folder) == 0 &&
+          f[folder.size()] == '\\' && f.find('\\', folder.size() + 1) == std::string::npos) {
+        names.push_back(f.substr(folder.size() + 1));
+      }
+    }
+    return names;
   }
+  // Files only; like the real one it never replaces what is there.
   void Rename(const std::string& from, const std::string& to) override {
+    if (KindOf(to) != Kind::None) throw updater::RuntimeError(updater::kErrPathFileAccess);
     if (!files.erase(from)) throw updater::RuntimeError(updater::kErrPathNotFound);
     files.insert(to);
   }

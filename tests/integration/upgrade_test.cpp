@@ -21,6 +21,8 @@
 #include "backends/posix/file_io.h"
 #include "backends/posix/platform.h"
 #include "contract/posix/update_server.h"
+#include "filesystem/CFileSystem.h"
+#include "helpers/Module1.h"
 #include "settings/LocalDatabase.h"
 #include "upgrade/InstallJournal.h"
 #include "upgrade/frmUpgrade.h"
@@ -469,11 +471,69 @@ TEST_F(UpgradeTest, APackageIsInstalledEverywhereAndTheVersionRecordedOnce) {
   EXPECT_NE(log.find("-s"), std::string::npos) << log;
   EXPECT_NE(log.find("\t0\n"), std::string::npos) << "registered: " << log;
 
+  // Renamed over: tmp keeps only what the later steps copy from, the program folder has it all.
+  EXPECT_EQ(ReadFile(P_ / "setup.rar"), ReadFile(data_ / "uploads" / "soft" / "setup.rar"));
+  EXPECT_FALSE(fs::exists(P_ / "tmp" / "setup.rar"));
+  EXPECT_EQ(ReadFile(P_ / "initSystem" / "proj.ini"), "[project]\n");
+  EXPECT_EQ(ReadFile(P_ / "system32" / "other.dll"), "other");
+  EXPECT_EQ(ReadFile(P_ / "tmp" / "system32" / "other.dll"), "other");
+
   // Installing the same package again overwrites the row instead of adding one.
+  fs::copy_file(P_ / "setup.rar", P_ / "tmp" / "setup.rar");
   bool ok = false;
   w->InstallPackage(CoreP() + "\\tmp\\setup.rar", ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(Versions().size(), 1u);
+}
+
+// The renames leave every folder as the shell's copy of tmp\*.* over the program folder left
+// it, file modes included: replaced files, new folders, names differing in case from the folder
+// they merge into, an empty folder.
+TEST_F(UpgradeTest, TheRenamedInstallationEndsAsTheCopyLeftEverything) {
+  WriteFile(P_ / "data" / "scores.db", "old scores");
+  WriteFile(P_ / "data" / "kept.txt", "kept");
+  WriteFile(P_ / "ro.txt", "old ro");
+  WriteFile(source_ / "DATA" / "scores.db", "new scores");
+  WriteFile(source_ / "deep" / "a" / "b" / "c.txt", "c");
+  WriteFile(source_ / "ro.txt", "new ro");
+  WriteFile(source_ / "run.sh", "#!/bin/sh\n");
+  fs::permissions(source_ / "ro.txt", fs::perms::owner_write, fs::perm_options::remove);
+  fs::permissions(source_ / "run.sh", fs::perms::owner_exec, fs::perm_options::add);
+  fs::create_directories(source_ / "empty");
+  const fs::path package = work_ / "setup.rar";
+  ASSERT_EQ(RunProgram({MAKE_PACKAGE_PATH, package.string(), source_.string()}), 0);
+  const fs::path twin = work_ / "twin";
+  fs::copy(P_, twin, fs::copy_options::recursive);
+  for (const fs::path& folder : {P_, twin}) fs::copy_file(package, folder / "tmp" / "setup.rar");
+
+  // The copy, as the installation made it before: unpacked, then tmp\*.* and initSystem copied.
+  {
+    updater::posix::PosixPlatform backend(twin.string());
+    const std::string T = twin.string();
+    ASSERT_EQ(updater::Module1::RunAndWait(
+                  backend.platform(),
+                  "\"" + T + "\\rar.exe\" x \"" + T + "\\tmp\\setup.rar\" \"" + T + "\\tmp\" -y"),
+              0u);
+    updater::CFileSystem fs(backend.platform());
+    ASSERT_EQ(fs.CopyFolderOrFile(T + "\\tmp\\*.*", T + "\\"), 0);
+    for (const char* project : {"101", "102"}) {
+      ASSERT_EQ(fs.CopyFolderOrFile(T + "\\tmp\\initSystem\\", T + "\\" + project + "\\"), 0);
+    }
+  }
+  EXPECT_TRUE(InstallInChild({}));
+  const auto withModes = [](const fs::path& root) {
+    auto tree = Snapshot(root);
+    std::erase_if(tree, [](const auto& e) {
+      return e.first == "project.mdb" || e.first.starts_with("drive_c");
+    });
+    for (auto& [name, content] : tree) {
+      content += " " + std::to_string(static_cast<int>(fs::status(root / name).permissions()));
+    }
+    return tree;
+  };
+  EXPECT_EQ(withModes(P_), withModes(twin));
+  EXPECT_EQ(ReadFile(P_ / "data" / "scores.db"), "new scores");
+  EXPECT_TRUE(fs::exists(P_ / "tmp" / "initSystem" / "proj.ini")) << "still there for the projects";
 }
 
 TEST_F(UpgradeTest, ADownloadCutShortInstallsNothing) {
@@ -606,6 +666,7 @@ TEST_F(UpgradeTest, AFailedCopyIntoTheThirdProjectPutsBackTheFirstTwoAndTheProgr
 TEST_F(UpgradeTest, AnUpdaterEndedAtAnyStepIsPutRightByTheNextStart) {
   WriteFile(P_ / "101" / "proj.ini", "old project");
   WriteFile(P_ / "app.txt", "old app");
+  WriteFile(source_ / "docs" / "new" / "n.txt", "a new folder, made and filled on the way in");
   before_ = Installed();
   KillAtEveryStep(true);
 }

@@ -93,7 +93,7 @@ TEST_F(WholeRun, ANewerVersionIsInstalledRecordedAndStarted) {
            "XmlCheckServerStatus.aspx: answered",
            "version offered: 2.0 (t2), recorded: 1.0: upgrade", "setup.rar: ", " bytes in ",
            ", complete", "install: rar.exe exit code: 0",
-           "install: copy tmp\\*.* to the program folder: result 0", "journal: sealed",
+           "install: tmp\\*.* moved into the program folder: result 0", "journal: sealed",
            "install: version recorded: 2.0 (t2)", "install: succeeded",
            "message box [自动更新]: 系统升级完成！", "client started: ", "] end\n"}) {
     at = log.find(step, at);

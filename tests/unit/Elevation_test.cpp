@@ -143,7 +143,7 @@ class UpgradeElevation : public Rights {
   void SetUp() override {
     Rights::SetUp();
     f.files.files = {"C:\\Prog\\client.ini", "C:\\Prog\\rar.exe", "C:\\Prog\\tmp\\setup.rar"};
-    f.files.folders = {"C:\\Prog\\tmp"};
+    f.files.folders = {"C:\\Prog", "C:\\Prog\\tmp"};
     f.files.emptyFolders = {"C:\\Prog\\tmp"};
     f.database.state.tables = {
         {"system", {{{"upserverurl", "http://srv:81"}}}}, {"versions", {}}, {"projectlist", {}}};

@@ -11,6 +11,8 @@ class Install : public testing::Test {
  protected:
   void SetUp() override {
     f.files.files = {"C:\\Prog\\rar.exe", kPackage};
+    f.files.folders = {"C:\\Prog", "C:\\Prog\\tmp"};
+    f.files.listings["C:\\Prog\\tmp"] = {"setup.rar"};
     f.database.state.tables = {{"versions", {}}, {"projectlist", {}}};
     form.strConnString = "conn";
     form.Text1.Text = "2.0";
@@ -48,8 +50,12 @@ TEST_F(Install, AFullPackageIsCopiedEverywhereRegisteredAndRecorded) {
   EXPECT_EQ(f.processes.started[0].commandLine,
             "\"C:\\Prog\\rar.exe\" x \"C:\\Prog\\tmp\\setup.rar\" \"C:\\Prog\\Tmp\" -y");
   EXPECT_EQ(f.processes.started[0].show, ports::ShowState::Hidden);
+  // The package is renamed over; what the later steps copy from again is copied.
+  EXPECT_TRUE(f.files.FileExists("C:\\Prog\\setup.rar"));
+  EXPECT_FALSE(f.files.FileExists(kPackage));
   EXPECT_EQ(CopyTargets(), (std::vector<std::string>{
-                               "C:\\Prog\\tmp\\*.* -> C:\\Prog\\",
+                               "C:\\Prog\\tmp\\initSystem -> C:\\Prog\\",
+                               "C:\\Prog\\tmp\\system32 -> C:\\Prog\\",
                                "C:\\Prog\\tmp\\initSystem\\ -> C:\\Prog\\101\\",
                                "C:\\Prog\\tmp\\initSystem\\ -> C:\\Prog\\102\\",
                                "C:\\Prog\\tmp\\system32\\a.ocx -> C:\\Windows\\System32\\",
@@ -110,6 +116,7 @@ TEST_F(Install, AFailedCopyOverTheProgramFolderIsReportedAndNotRecorded) {
   EXPECT_EQ(f.ui.boxes[0].text, "软件升级失败！错误：文件复制失败！");
   EXPECT_EQ(f.ui.boxes[0].title, "自动更新");
   EXPECT_EQ(CopyTargets().size(), 2u);  // the project copy still ran
+  EXPECT_FALSE(f.files.FileExists("C:\\Prog\\setup.rar")) << "what was renamed in is undone";
   EXPECT_TRUE(Versions().empty());
   EXPECT_EQ(form.ProgressBar2.Value, 100);
 }
@@ -120,7 +127,7 @@ TEST_F(Install, TheFirstFailingProjectEndsTheRun) {
   f.files.listings["C:\\Prog\\tmp\\system32"] = {"a.ocx"};
   f.shell.resultsByTarget["C:\\Prog\\102\\"] = 1223;
   EXPECT_FALSE(Run());
-  EXPECT_EQ(CopyTargets().size(), 3u);  // program folder, 101, 102; nothing after
+  EXPECT_EQ(CopyTargets().size(), 4u);  // initSystem and system32 to P, 101, 102; nothing after
   EXPECT_EQ(f.ui.boxes.size(), 1u);
   EXPECT_TRUE(Versions().empty());
   EXPECT_EQ(form.ProgressBar2.Value, 0);
@@ -145,7 +152,7 @@ TEST_F(Install, ADatabaseThatCannotBeOpenedIsReportedWithItsError) {
   ASSERT_EQ(f.ui.boxes.size(), 1u);
   EXPECT_EQ(f.ui.boxes[0].text, "软件升级失败！错误：文件复制失败！cannot open database");
   // The project walk cannot read its table and ends instead of copying without end.
-  EXPECT_EQ(CopyTargets(), std::vector<std::string>{"C:\\Prog\\tmp\\*.* -> C:\\Prog\\"});
+  EXPECT_EQ(CopyTargets(), std::vector<std::string>{"C:\\Prog\\tmp\\initSystem -> C:\\Prog\\"});
 }
 
 }  // namespace

@@ -84,7 +84,8 @@ class SupportLogInstall : public SupportLogTest {
  protected:
   void SetUp() override {
     SupportLogTest::SetUp();
-    f.files.files = {"C:\\Prog\\rar.exe", kPackage, "C:\\Prog\\Trainova.dll"};
+    f.files.files = {"C:\\Prog\\rar.exe", kPackage, "C:\\Prog\\Trainova.dll",
+                     "C:\\Prog\\tmp\\Trainova.dll", "C:\\Prog\\tmp\\new.txt"};
     f.files.folders = {"C:\\Prog", "C:\\Prog\\tmp", "C:\\Prog\\tmp\\initSystem"};
     f.files.listings["C:\\Prog\\tmp"] = {"Trainova.dll", "new.txt"};
     f.files.listings["C:\\Prog"] = {"Trainova.dll"};
@@ -105,8 +106,9 @@ TEST_F(SupportLogInstall, ASuccessfulInstallationTellsEveryStepInOrder) {
   EXPECT_TRUE(Run());
   ExpectInOrder({
       "install: rar.exe exit code: 0",
-      "journal: C:\\Prog: 1 files to move aside, 1 paths to create",
-      "install: copy tmp\\*.* to the program folder: result 0",
+      "journal: C:\\Prog: 1 files to move aside, 2 paths to create",
+      "journal: C:\\Prog: 2 files moved in",
+      "install: tmp\\*.* moved into the program folder: result 0",
       "install: copy initSystem to project folder 101: result 0",
       "journal: sealed",
       "install: version recorded: 2.0 (t2)",
@@ -125,7 +127,7 @@ TEST_F(SupportLogInstall, AFailedInstallationTellsWhatFailedAndWhatWasPutBack) {
   f.shell.resultsByTarget["C:\\Prog\\"] = 1223;
   EXPECT_FALSE(Run());
   ExpectInOrder({
-      "install: copy tmp\\*.* to the program folder: result 1223",
+      "install: tmp\\*.* moved into the program folder: result 1223",
       "journal: rolled back, everything put back",
       "install: failed",
   });

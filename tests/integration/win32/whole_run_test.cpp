@@ -495,7 +495,7 @@ TEST_F(WindowsWholeRun, AFailedInstallationLeavesTheWindowAndASecondClickSucceed
            "start: autoupdate ",
            "install: rar.exe exit code: ", "install: failed: the package did not unpack",
            "the user pressed 开始升级", "install: rar.exe exit code: 0",
-           "install: copy tmp\\*.* to the program folder: result 0", "install: succeeded",
+           "install: tmp\\*.* moved into the program folder: result 0", "install: succeeded",
            "client started: "}) {
     at = log.find(step, at);
     ASSERT_NE(at, std::string::npos) << step << "\n" << log;
