@@ -109,9 +109,11 @@ void PosixFiles::MakeFolder(const std::string& path) {
 }
 
 namespace {
-// The files (or the folders) directly in folder, sorted as Windows lists them.
+// The names of the entries directly in folder that take(entry) keeps, sorted as Windows lists
+// them.
+template <typename Take>
 std::vector<std::string> ListEntries(const PathMapper& mapper, const std::string& folder,
-                                     bool folders) {
+                                     Take take) {
   const fs::path host = mapper.Map(folder);
   std::error_code ec;
   if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound);
@@ -120,9 +122,7 @@ std::vector<std::string> ListEntries(const PathMapper& mapper, const std::string
   if (ec) throw RuntimeError(kErrPathNotFound);
   for (const fs::directory_iterator end; it != end; it.increment(ec)) {
     if (ec) break;
-    if (folders ? it->is_directory(ec) : it->is_regular_file(ec)) {
-      names.push_back(it->path().filename().string());
-    }
+    if (take(*it)) names.push_back(it->path().filename().string());
   }
   SortNoCase(names);
   return names;
@@ -130,29 +130,25 @@ std::vector<std::string> ListEntries(const PathMapper& mapper, const std::string
 }  // namespace
 
 std::vector<std::string> PosixFiles::ListFiles(const std::string& folder) {
-  return ListEntries(mapper_, folder, false);
+  return ListEntries(mapper_, folder, [](const fs::directory_entry& entry) {
+    std::error_code ec;
+    return entry.is_regular_file(ec);
+  });
 }
 
 std::vector<std::string> PosixFiles::ListFolders(const std::string& folder) {
-  return ListEntries(mapper_, folder, true);
+  return ListEntries(mapper_, folder, [](const fs::directory_entry& entry) {
+    std::error_code ec;
+    return entry.is_directory(ec);
+  });
 }
 
 std::vector<std::string> PosixFiles::ListOthers(const std::string& folder) {
-  const fs::path host = mapper_.Map(folder);
-  std::error_code ec;
-  if (!fs::is_directory(host, ec)) throw RuntimeError(kErrPathNotFound);
-  std::vector<std::string> names;
-  fs::directory_iterator it(host, ec);
-  if (ec) throw RuntimeError(kErrPathNotFound);
-  for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-    if (ec) break;
-    const fs::file_status st = it->symlink_status(ec);
-    if (!fs::is_regular_file(st) && !fs::is_directory(st)) {
-      names.push_back(it->path().filename().string());
-    }
-  }
-  SortNoCase(names);
-  return names;
+  return ListEntries(mapper_, folder, [](const fs::directory_entry& entry) {
+    std::error_code ec;
+    const fs::file_status st = entry.symlink_status(ec);
+    return !fs::is_regular_file(st) && !fs::is_directory(st);
+  });
 }
 
 ports::Files::Kind PosixFiles::KindOf(const std::string& path) {

@@ -66,9 +66,8 @@ class Win32ReadableFile final : public ports::ReadableFile {
   HANDLE file_;
 };
 
-}  // namespace
-
-std::unique_ptr<ports::ReadableFile> Win32FileIO::OpenRead(const std::string& path) {
+// A file opened for reading, shared with writers and deleters as a reader should be.
+HANDLE OpenForReading(const std::string& path) {
   HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -79,6 +78,13 @@ std::unique_ptr<ports::ReadableFile> Win32FileIO::OpenRead(const std::string& pa
     }
     throw RuntimeError(kErrPathFileAccess, "Path/File access error");
   }
+  return file;
+}
+
+}  // namespace
+
+std::unique_ptr<ports::ReadableFile> Win32FileIO::OpenRead(const std::string& path) {
+  HANDLE file = OpenForReading(path);
   return std::make_unique<Win32ReadableFile>(file);
 }
 
@@ -158,16 +164,7 @@ std::string Win32FileIO::AnsiToUtf8(const std::string& bytes) {
 }
 
 std::string Win32FileIO::ReadAll(const std::string& path) {
-  HANDLE file = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-      throw RuntimeError(kErrFileNotFound, "File not found");
-    }
-    throw RuntimeError(kErrPathFileAccess, "Path/File access error");
-  }
+  HANDLE file = OpenForReading(path);
   std::string content;
   char block[65536];
   DWORD read = 0;

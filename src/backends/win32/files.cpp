@@ -85,8 +85,10 @@ void Win32Files::MakeFolder(const std::string& path) {
 }
 
 namespace {
-// The files (or the folders) directly in folder, in the order Windows keeps them.
-std::vector<std::string> ListEntries(const std::string& folder, bool folders) {
+// The names of the entries directly in folder that take(entry) keeps, in the order Windows
+// keeps a folder: by the upper-cased UTF-16 name.
+template <typename Take>
+std::vector<std::string> ListEntries(const std::string& folder, Take take) {
   const std::wstring wide = WideFolder(folder);
   const DWORD attributes =
       wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
@@ -102,14 +104,10 @@ std::vector<std::string> ListEntries(const std::string& folder, bool folders) {
   const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      if (isFolder == folders && !(isFolder && IsDotEntry(entry.cFileName))) {
-        names.emplace_back(entry.cFileName);
-      }
+      if (take(entry)) names.emplace_back(entry.cFileName);
     } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
-  // Ordered as the file system of Windows keeps a folder: by the upper-cased UTF-16 name.
   std::vector<std::pair<std::wstring, std::wstring>> keyed;
   keyed.reserve(names.size());
   for (auto& name : names) keyed.emplace_back(Upper(name), std::move(name));
@@ -120,39 +118,27 @@ std::vector<std::string> ListEntries(const std::string& folder, bool folders) {
   return out;
 }
 
+bool IsFolderEntry(const WIN32_FIND_DATAW& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace
 
 std::vector<std::string> Win32Files::ListFiles(const std::string& folder) {
-  return ListEntries(folder, false);
+  return ListEntries(folder, [](const WIN32_FIND_DATAW& entry) { return !IsFolderEntry(entry); });
 }
 
 std::vector<std::string> Win32Files::ListFolders(const std::string& folder) {
-  return ListEntries(folder, true);
+  return ListEntries(folder, [](const WIN32_FIND_DATAW& entry) {
+    return IsFolderEntry(entry) && !IsDotEntry(entry.cFileName);
+  });
 }
 
 std::vector<std::string> Win32Files::ListOthers(const std::string& folder) {
-  const std::wstring wide = WideFolder(folder);
-  const DWORD attributes =
-      wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw RuntimeError(kErrPathNotFound);
-  }
-  std::wstring pattern = wide;
-  if (pattern.back() != L'\\') pattern += L'\\';
-  pattern += L'*';
-  std::vector<std::string> names;
-  WIN32_FIND_DATAW entry;
-  const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      // Symbolic links and junctions; devices cannot lie in a folder here.
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        names.push_back(WideToUtf8(entry.cFileName));
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
-  return names;
+  // Symbolic links and junctions; devices cannot lie in a folder here.
+  return ListEntries(folder, [](const WIN32_FIND_DATAW& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  });
 }
 
 ports::Files::Kind Win32Files::KindOf(const std::string& path) {
