@@ -73,23 +73,23 @@ UpdateServer::Reply UpdateServer::RangeReply(const httplib::Request& request,
   const std::string range = request.get_header_value("Range");
   const std::string unit = "bytes=";
   if (range.rfind(unit, 0) != 0) return whole;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> specs;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> asked;
   for (std::size_t at = unit.size(); at <= range.size();) {
     std::size_t end = range.find(',', at);
     if (end == std::string::npos) end = range.size();
-    const std::string spec = range.substr(at, end - at);
-    const std::size_t dash = spec.find('-');
+    const std::string part = range.substr(at, end - at);
+    const std::size_t dash = part.find('-');
     std::uint64_t first = 0, last = UINT64_MAX;
     if (dash == std::string::npos || dash == 0 ||
-        std::from_chars(spec.data(), spec.data() + dash, first).ptr != spec.data() + dash) {
+        std::from_chars(part.data(), part.data() + dash, first).ptr != part.data() + dash) {
       return whole;
     }
-    if (dash + 1 < spec.size() &&
-        std::from_chars(spec.data() + dash + 1, spec.data() + spec.size(), last).ptr !=
-            spec.data() + spec.size()) {
+    if (dash + 1 < part.size() &&
+        std::from_chars(part.data() + dash + 1, part.data() + part.size(), last).ptr !=
+            part.data() + part.size()) {
       return whole;
     }
-    specs.emplace_back(first, last);
+    asked.emplace_back(first, last);
     at = end + 1;
   }
   // If-Range: the range only while the file is the one the client names; else the whole.
@@ -98,7 +98,7 @@ UpdateServer::Reply UpdateServer::RangeReply(const httplib::Request& request,
     if (named != validators.etag && named != validators.last_modified) return whole;
   }
   const std::uint64_t size = file->Size();
-  for (auto& [first, last] : specs) {
+  for (auto& [first, last] : asked) {
     if (first >= size || last < first) {
       response.set_header("Content-Range", "bytes */" + std::to_string(size));
       return {416, "text/plain; charset=utf-8", TextBody("")};
@@ -109,15 +109,15 @@ UpdateServer::Reply UpdateServer::RangeReply(const httplib::Request& request,
     return "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
            std::to_string(size);
   };
-  if (specs.size() == 1) {
-    const auto [first, last] = specs[0];
+  if (asked.size() == 1) {
+    const auto [first, last] = asked[0];
     response.set_header("Content-Range", content_range(first, last));
     return {206, "application/octet-stream", SliceBody(file, first, last - first + 1)};
   }
   // Several ranges: one multipart/byteranges body, built in memory (bounded).
   const std::string boundary = "update-server-byteranges";
   std::string body;
-  for (const auto& [first, last] : specs) {
+  for (const auto& [first, last] : asked) {
     if (body.size() + (last - first + 1) > (64u << 20)) return whole;
     body += "\r\n--" + boundary + "\r\nContent-Type: application/octet-stream\r\n" +
             "Content-Range: " + content_range(first, last) + "\r\n\r\n";
