@@ -272,10 +272,11 @@ bool InstallJournal::Keep(const std::string& sourceFolder, const std::string& ta
   // The journal names what it keeps relative to the program folder or a project folder in it.
   std::string root;
   if (!text::EqualsNoCase(target, programFolder_)) {
-    root = Within(target, programFolder_) ? target.substr(programFolder_.size() + 1) : target;
-    const std::string fault = Within(target, programFolder_)
-                                  ? RelativePathFault(root)
-                                  : std::string("it lies outside the program folder");
+    std::string fault = "it lies outside the program folder";
+    if (Within(target, programFolder_)) {
+      root = target.substr(programFolder_.size() + 1);
+      fault = RelativePathFault(root);
+    }
     if (!fault.empty()) {
       SupportLog::Write(pf_, "journal: " + target + " cannot be kept, " + fault);
       return false;

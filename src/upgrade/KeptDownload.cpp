@@ -122,13 +122,17 @@ std::vector<std::string> RangeRequest(const KeptPart& part) {
 
 bool ContinuesPart(ports::Transfer& response, const KeptPart& part) {
   if (response.StatusCode() != 206) return false;
-  const std::string range = "bytes " + std::to_string(part.received) + "-" +
-                            std::to_string(part.length - 1) + "/" + std::to_string(part.length);
+  const std::string range = ContentRange(part.received, part.length - 1, part.length);
   const std::string length = response.GetHeader("Content-Length");
   const std::string validator = ValidatorOf(response);
   return response.GetHeader("Content-Range") == range &&
          (length.empty() || length == std::to_string(part.length - part.received)) &&
          (validator.empty() || validator == part.validator);
+}
+
+std::string ContentRange(std::int64_t first, std::int64_t last, std::int64_t length) {
+  return "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+         std::to_string(length);
 }
 
 std::string ValidatorOf(ports::Transfer& response) {

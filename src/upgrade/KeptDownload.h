@@ -55,5 +55,7 @@ std::vector<std::string> RangeRequest(const KeptPart& part);
 bool ContinuesPart(ports::Transfer& response, const KeptPart& part);
 // The validator of a response that a later request may name in If-Range; "" when it has none.
 std::string ValidatorOf(ports::Transfer& response);
+// The Content-Range a 206 carries for bytes first to last of a file of length bytes.
+std::string ContentRange(std::int64_t first, std::int64_t last, std::int64_t length);
 
 }  // namespace updater

@@ -151,8 +151,7 @@ class Rebuild {
     if (response.StatusCode() != 206) {
       throw GiveUp{"a range was answered with status " + std::to_string(response.StatusCode())};
     }
-    const std::string range = "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                              std::to_string(index_.length);
+    const std::string range = ContentRange(first, last, index_.length);
     if (response.GetHeader("Content-Range") != range) {
       throw GiveUp{"a range came as \"" + response.GetHeader("Content-Range") + "\", not \"" +
                    range + "\""};
